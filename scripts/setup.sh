@@ -10,7 +10,7 @@ packages=(
   libturbojpeg0-dev libyuv-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
-  fonts-liberation fonts-wqy-microhei
+  fonts-liberation fonts-wqy-microhei fonts-dejavu-core
   xvfb xauth imagemagick ffmpeg
   shared-mime-info desktop-file-utils
 )
