@@ -122,6 +122,7 @@ void RecorderThreadProc(CAviRecorder* recorder) {
     recorder->framesWritten = frames;
     FreeAviFileState(std::move(recorder->fileState));
   }
+  recorder->ended.store(1, std::memory_order_release);
 }
 
 void DestroyRecorder(std::unique_ptr<CAviRecorder> recorder) {

@@ -35,7 +35,10 @@ struct CAviRecorder {
   int32_t height = 0;
   platform::Clock* clock = &platform::RealClock();  // the pacing tick; tests replace it
   platform::AviWriterOptions writerOptions;         // tests lower the RIFF size limit
-  // Written by the recorder thread as it ends; read after the join (tools report these).
+  // Set by the recorder thread as its last act, after the file is complete, so that a
+  // recording that ended by itself (size change, failed write) can be seen without a join.
+  std::atomic<int32_t> ended{0};
+  // Written by the recorder thread before it sets ended; read after ended or the join.
   int32_t samplesWritten = 0;
   int32_t framesWritten = 0;
 };
