@@ -52,16 +52,27 @@ bool IsValidFrameHeader(const FrameHeader& header) {
   return header.dataLength <= MAX_FRAME_LENGTH;
 }
 
-int64_t FindNextMagic(FILE* file, int64_t start) {
-  static constexpr uint8_t kMagic[4] = {0x55, 0xAA, 0x15, 0xA8};
-  uint8_t window[4];
-  if (std::fread(window, 1, 4, file) != 4) return 0;
+int64_t FindNextMagic(FILE* file, int64_t start) { return FindNextMagic(file, start, nullptr); }
+
+int64_t FindNextMagic(FILE* file, int64_t start, const std::atomic<int32_t>* running) {
+  // How many bytes pass between two looks at running: rare enough to cost nothing, often
+  // enough that a teardown is not held up for long.
+  static constexpr int64_t kRunningCheckBytes = 64 * 1024;
+  uint8_t first[4];
+  if (std::fread(first, 1, 4, file) != 4) return 0;
+  // The four bytes under the window, read little-endian like the header's magic field.
+  uint32_t window = ReadU32(first);
   int64_t n = start;
-  while (std::memcmp(window, kMagic, 4) != 0) {
-    int next = std::fgetc(file);
+  int64_t untilCheck = kRunningCheckBytes;
+  while (window != FRAME_MAGIC) {
+    if (running != nullptr && --untilCheck == 0) {
+      if (running->load(std::memory_order_acquire) == 0) return 0;
+      untilCheck = kRunningCheckBytes;
+    }
+    // One byte at a time through the stream's buffer; only the calling thread uses the stream.
+    int next = getc_unlocked(file);
     if (next == EOF) return 0;
-    std::memmove(window, window + 1, 3);
-    window[3] = static_cast<uint8_t>(next);
+    window = (window >> 8) | (static_cast<uint32_t>(next) << 24);
     ++n;
   }
   if (fseeko(file, -4, SEEK_CUR) != 0) return 0;

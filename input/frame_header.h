@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -40,3 +41,6 @@ bool IsValidFrameHeader(const FrameHeader& header);
 // there, or returns 0 when the data ends first or the file cannot be positioned. Callers
 // pass start >= 32, so 0 never stands for a real offset.
 int64_t FindNextMagic(FILE* file, int64_t start);
+// The same search, given up (returning 0) once *running is found 0: a long stretch of junk
+// must not hold up a teardown. running may be null.
+int64_t FindNextMagic(FILE* file, int64_t start, const std::atomic<int32_t>* running);
