@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,6 +69,27 @@ bool WriteAt(int fd, uint64_t offset, const void* data, size_t size) {
     p += done;
     size -= static_cast<size_t>(done);
     offset += static_cast<uint64_t>(done);
+  }
+  return true;
+}
+
+// The same for a chunk in up to three pieces (header, payload, pad byte), in one call when
+// the kernel takes it whole.
+bool WriteChunkAt(int fd, uint64_t offset, iovec* pieces, int count) {
+  while (count > 0) {
+    ssize_t done = pwritev(fd, pieces, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    offset += static_cast<uint64_t>(done);
+    while (count > 0 && static_cast<size_t>(done) >= pieces->iov_len) {
+      done -= static_cast<ssize_t>(pieces->iov_len);
+      ++pieces;
+      --count;
+    }
+    if (count > 0) {
+      pieces->iov_base = static_cast<uint8_t*>(pieces->iov_base) + done;
+      pieces->iov_len -= static_cast<size_t>(done);
+    }
   }
   return true;
 }
@@ -422,10 +444,10 @@ struct AviFile::Core {
     uint8_t head[8];
     PutU32(head, SAMPLE_CHUNK_ID);
     PutU32(head + 4, size);
-    const uint8_t pad = 0;
+    uint8_t pad = 0;
+    iovec pieces[3] = {{head, 8}, {const_cast<void*>(buffer), size}, {&pad, size & 1}};
     const uint64_t at = writeEnd;
-    if (!WriteAt(fd, at, head, 8) || (size > 0 && !WriteAt(fd, at + 8, buffer, size)) ||
-        ((size & 1) && !WriteAt(fd, at + 8 + size, &pad, 1))) {
+    if (!WriteChunkAt(fd, at, pieces, 3)) {
       failed = true;
       diskEnd = FileSize(fd);
       return AVIERR_FILEWRITE;
