@@ -436,10 +436,14 @@ struct AviFile::Core {
       }
     }
 
-    try {
-      samples.reserve(samples.size() + 1);
-    } catch (const std::bad_alloc&) {
-      return AVIERR_MEMORY;
+    // Room for the index entry is made before the sample goes to disk, so that a sample on
+    // disk always has its entry; the growth is geometric, as push_back's would be.
+    if (samples.size() == samples.capacity()) {
+      try {
+        samples.reserve(std::max<size_t>(1024, samples.capacity() * 2));
+      } catch (const std::bad_alloc&) {
+        return AVIERR_MEMORY;
+      }
     }
     uint8_t head[8];
     PutU32(head, SAMPLE_CHUNK_ID);

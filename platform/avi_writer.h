@@ -11,7 +11,8 @@
 // and the first RIFF keeps its idx1 for older readers. The headers and indexes are completed
 // when the last of the file and its stream is released.
 //
-// Results are 0 on success and negative on failure. After a failed write the file refuses
+// One thread at a time may use a file and its stream. Results are 0 on success and negative
+// on failure. After a failed write the file refuses
 // further samples; on completion its headers and indexes describe exactly the samples that
 // are wholly on disk, dropping the last ones if the index would not otherwise fit.
 namespace platform {
