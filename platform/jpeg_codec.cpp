@@ -28,7 +28,9 @@ struct FileClose {
 
 // The reduction that leaves the fewest pixels while still covering the target in both
 // directions, so the stretch that follows never enlarges a picture it could have had
-// sharper. Starting from the full size means an enlarging factor is never chosen.
+// sharper. Starting from the full size means an enlarging factor is never chosen. Only
+// 1/2, 1/4 and 1/8 are candidates: TurboJPEG decodes those faster than the full size, but
+// 7/8, 3/4, 5/8 and 3/8 slower (3/4 of 1920 x 1080 takes about 1.5 times the full decode).
 tjscalingfactor ChooseScale(int width, int height, int32_t targetWidth, int32_t targetHeight) {
   tjscalingfactor best{1, 1};
   if (targetWidth <= 0 || targetHeight <= 0) return best;
@@ -38,7 +40,7 @@ tjscalingfactor ChooseScale(int width, int height, int32_t targetWidth, int32_t 
   int64_t bestPixels = static_cast<int64_t>(width) * height;
   for (int i = 0; i < count; ++i) {
     const tjscalingfactor f = factors[i];
-    if (f.num <= 0 || f.denom <= 0) continue;
+    if (f.num != 1 || (f.denom != 2 && f.denom != 4 && f.denom != 8)) continue;
     const int scaledWidth = TJSCALED(width, f);
     const int scaledHeight = TJSCALED(height, f);
     if (scaledWidth < targetWidth || scaledHeight < targetHeight) continue;
@@ -85,6 +87,18 @@ bool WidenTo32(const PixelView& pixels, std::vector<uint8_t>* out) {
   return true;
 }
 
+// Zeroes every fourth byte, two pixels at a time (bytes is a multiple of 4).
+void ClearFourthBytes(uint8_t* bits, size_t bytes) {
+  size_t i = 0;
+  for (; i + 8 <= bytes; i += 8) {
+    uint64_t pair;
+    std::memcpy(&pair, bits + i, 8);
+    pair &= 0x00FFFFFF00FFFFFFull;
+    std::memcpy(bits + i, &pair, 8);
+  }
+  if (i < bytes) bits[i + 3] = 0;
+}
+
 }  // namespace
 
 DecodedImage DecodeJpeg(const uint8_t* data, size_t length, int32_t targetWidth,
@@ -126,12 +140,7 @@ DecodedImage DecodeJpeg(const uint8_t* data, size_t length, int32_t targetWidth,
     return DecodedImage{};
   }
   // TurboJPEG leaves the fourth byte of TJPF_BGRX undefined; the layout promises 0.
-  for (size_t i = 0; i < image.pixels.size(); i += 4) {
-    uint32_t pixel;
-    std::memcpy(&pixel, &image.pixels[i], 4);
-    pixel &= 0x00FFFFFFu;
-    std::memcpy(&image.pixels[i], &pixel, 4);
-  }
+  ClearFourthBytes(image.pixels.data(), image.pixels.size());
 
   image.width = width;
   image.height = height;

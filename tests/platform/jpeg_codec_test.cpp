@@ -258,19 +258,21 @@ TEST(WriteJpegFile, ReportsFailureWhenTheFileIsNotWholeOrCannotBeMade) {
   EXPECT_TRUE(WriteJpegFile(good.view, 90, dir.File("good.jpg")));
 }
 
-TEST(DecodeJpeg, TargetSizeChoosesTheSmallestScaleThatStillCoversIt) {
+TEST(DecodeJpeg, TargetSizeChoosesTheSmallestHalvingThatStillCoversIt) {
   struct Case {
     int32_t width, height, targetWidth, targetHeight;
     int32_t expectedWidth, expectedHeight;
   };
   const std::vector<Case> cases = {
-      {1920, 1080, 1280, 720, 1440, 810},  // 3/4; 5/8 would give 1200 x 675
-      {1920, 1080, 0, 0, 1920, 1080},      // no target: full size
-      {640, 480, 1280, 720, 640, 480},     // never enlarged
-      {640, 480, 320, 240, 320, 240},      // exactly half
-      {640, 480, 321, 240, 400, 300},      // one pixel more needs 5/8
-      {640, 480, 100, 10, 160, 120},       // width decides: 1/8 gives 80
-      {640, 480, 1, 1, 80, 60},            // the smallest factor there is
+      {1920, 1080, 960, 540, 960, 540},     // exactly half
+      {1920, 1080, 1280, 720, 1920, 1080},  // half is too small; 3/4 is slower than whole
+      {1920, 1080, 480, 271, 960, 540},     // the height alone rules out a quarter
+      {1920, 1080, 0, 0, 1920, 1080},       // no target: full size
+      {640, 480, 1280, 720, 640, 480},      // never enlarged
+      {640, 480, 320, 240, 320, 240},       // exactly half
+      {640, 480, 321, 240, 640, 480},       // one pixel more than half
+      {640, 480, 100, 10, 160, 120},        // width decides: 1/8 gives 80
+      {640, 480, 1, 1, 80, 60},             // the smallest factor there is
   };
   std::vector<uint8_t> full_hd = EncodeQuadrants(1920, 1080);
   std::vector<uint8_t> vga = EncodeQuadrants(640, 480);
