@@ -47,34 +47,6 @@ HeaderRead ReadHeader(FILE* file, FrameHeader* header) {
   return HeaderRead::Whole;
 }
 
-// Opens path for reading and takes its length, leaving the stream at byte 0. Only a regular
-// file is a recording: a directory or a device has no end to seek to (and /dev/zero would feed
-// the magic search for ever), and opening a fifo would block until a writer came. Hence the
-// non-blocking open and the check before the stream is made.
-FILE* OpenRecording(const std::string& path, int64_t* fileLength) {
-  if (path.empty() || path.find('\0') != std::string::npos) return nullptr;
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
-  FILE* file = fdopen(fd, "rb");
-  if (file == nullptr) {
-    close(fd);
-    return nullptr;
-  }
-  off_t length = -1;
-  if (fseeko(file, 0, SEEK_END) == 0) length = ftello(file);
-  if (length < 0 || fseeko(file, 0, SEEK_SET) != 0) {
-    std::fclose(file);
-    return nullptr;
-  }
-  *fileLength = length;
-  return file;
-}
-
 void Post(const PlaybackContext& context, uint32_t message, int64_t value) {
   if (context.notifyWindow != nullptr) {
     context.notifyWindow->PostMessage(message, static_cast<uint64_t>(value), 0);
@@ -217,6 +189,33 @@ ReaderEnd RunReader(PlaybackContext& context, ReaderState& state) {
 }
 
 }  // namespace
+
+// Only a regular file is a recording: a directory or a device has no end to seek to (and
+// /dev/zero would feed the magic search for ever), and opening a fifo would block until a
+// writer came. Hence the non-blocking open and the check before the stream is made.
+FILE* OpenRecording(const std::string& path, int64_t* fileLength) {
+  if (path.empty() || path.find('\0') != std::string::npos) return nullptr;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  off_t length = -1;
+  if (fseeko(file, 0, SEEK_END) == 0) length = ftello(file);
+  if (length < 0 || fseeko(file, 0, SEEK_SET) != 0) {
+    std::fclose(file);
+    return nullptr;
+  }
+  *fileLength = length;
+  return file;
+}
 
 int ReaderThreadProc(PlaybackContext* context) {
   ReadFrames(*context);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "input/frame_header.h"
 #include "input/playback_context.h"
@@ -41,6 +42,10 @@ class ReaderObserver {
   // The loop is over; offset is that of the next header it would have read.
   virtual void OnEnd(ReaderEnd reason, int64_t offset) { (void)reason, (void)offset; }
 };
+
+// Opens a recording as the reader does: a regular file only (never blocking on a fifo),
+// its length taken and the stream left at byte 0. Null when it cannot.
+FILE* OpenRecording(const std::string& path, int64_t* fileLength);
 
 // Thread entry of a context's reader: ReadFrames, then 1 as the exit code.
 int ReaderThreadProc(PlaybackContext* context);
