@@ -15,6 +15,12 @@ using ColorRef = uint32_t;
 
 enum class BackgroundMode : int32_t { Transparent = 1, Opaque = 2 };
 
+// The size of a line of text as drawn: its advance and the height of the font's cell.
+struct TextExtent {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
 struct FontSpec {
   std::string face = "Arial";  // fontconfig maps Arial to Liberation Sans
   int32_t pixelHeight = 20;    // character height in pixels, as a GDI height of -20
@@ -40,6 +46,9 @@ class Canvas {
   // Draws text (UTF-8) with the top-left of its cell at (x, y): in opaque mode on a box of
   // the background colour as wide as the text and as high as the font's cell.
   void TextOut(int32_t x, int32_t y, std::string_view text);
+
+  // What TextOut would cover with the selected font (0 and 0 without a QGuiApplication).
+  TextExtent GetTextExtent(std::string_view text) const;
 
   // Draws the whole image scaled into dest (no aspect ratio kept), clipped to the canvas.
   void DrawImage(const PixelView& image, const Rect& dest);
