@@ -125,10 +125,14 @@ void RecorderThreadProc(CAviRecorder* recorder) {
   recorder->ended.store(1, std::memory_order_release);
 }
 
-void DestroyRecorder(std::unique_ptr<CAviRecorder> recorder) {
-  if (!recorder) return;
+void StopRecorderThread(CAviRecorder* recorder) {
   recorder->running.store(0);
   if (recorder->thread.joinable()) recorder->thread.join();
+}
+
+void DestroyRecorder(std::unique_ptr<CAviRecorder> recorder) {
+  if (!recorder) return;
+  StopRecorderThread(recorder.get());
   recorder->frameQueue.reset();
 }
 

@@ -62,6 +62,10 @@ int StartRecorderThread(CAviRecorder* recorder, const std::string& path, int32_t
 // ends.
 void RecorderThreadProc(CAviRecorder* recorder);
 
+// Clears running and joins the thread, which completes the file; the recorder stays, so that
+// its counts can be read. Does nothing more for a recorder without a thread.
+void StopRecorderThread(CAviRecorder* recorder);
+
 // Stops and joins the thread (which completes the file), destroys the queue, frees the
 // recorder.
 void DestroyRecorder(std::unique_ptr<CAviRecorder> recorder);
