@@ -2,6 +2,10 @@
 
 #include <turbojpeg.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -87,9 +91,17 @@ bool WidenTo32(const PixelView& pixels, std::vector<uint8_t>* out) {
   return true;
 }
 
-// Zeroes every fourth byte, two pixels at a time (bytes is a multiple of 4).
+// Zeroes every fourth byte (bytes is a multiple of 4); four pixels at a time where the
+// processor allows, since this pass over a whole picture is a visible part of a draw.
 void ClearFourthBytes(uint8_t* bits, size_t bytes) {
   size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i keep = _mm_set1_epi32(0x00FFFFFF);
+  for (; i + 16 <= bytes; i += 16) {
+    __m128i* p = reinterpret_cast<__m128i*>(bits + i);
+    _mm_storeu_si128(p, _mm_and_si128(_mm_loadu_si128(p), keep));
+  }
+#endif
   for (; i + 8 <= bytes; i += 8) {
     uint64_t pair;
     std::memcpy(&pair, bits + i, 8);
