@@ -68,6 +68,8 @@ int StartRecorderThread(CAviRecorder* recorder, const std::string& path, int32_t
   try {
     recorder->thread = std::thread(RecorderThreadProc, recorder);
   } catch (const std::system_error&) {
+    // No thread was made, so the recorder is as it was before the call.
+    recorder->running.store(0);
     return 0;
   }
   return 1;
