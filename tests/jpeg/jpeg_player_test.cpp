@@ -248,11 +248,13 @@ TEST_F(JpegPlayerTest, UndecodableBytesDrawBlackWithTheTimeAndAreStillRecordedAn
   const struct {
     const char* name;
     std::vector<uint8_t> bytes;
+    bool negativeLength = false;  // must count as no bytes, never as a huge count
   } cases[] = {
       {"not a JPEG", std::vector<uint8_t>(text.begin(), text.end())},
       {"cut in half", half},
       {"zero length", {}},
       {"65535 x 65535 declared", absurd},
+      {"negative length", {}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -260,7 +262,11 @@ TEST_F(JpegPlayerTest, UndecodableBytesDrawBlackWithTheTimeAndAreStillRecordedAn
     testsupport::TempDir dir;
     RecordingSpyPlayer player(&notify, &window);
     player.AttachIdleRecorder();
-    player.InputData(c.bytes.data(), static_cast<int32_t>(c.bytes.size()), 1, 1773480413);
+    // Real bytes behind the pointer even when the length says there are none.
+    const uint8_t* data =
+        c.bytes.empty() ? reinterpret_cast<const uint8_t*>(text.data()) : c.bytes.data();
+    player.InputData(data, c.negativeLength ? -5 : static_cast<int32_t>(c.bytes.size()), 1,
+                     1773480413);
     player.Start();
     ASSERT_TRUE(window.WaitFor([&] { return window.PresentCount() == 1; }, GUARD));
     player.Stop();
@@ -268,8 +274,8 @@ TEST_F(JpegPlayerTest, UndecodableBytesDrawBlackWithTheTimeAndAreStillRecordedAn
     // Black everywhere but the text: the stale buffer never reaches the window.
     const std::vector<uint32_t> pixels = window.ClientPixels();
     for (size_t i = 0; i < pixels.size(); ++i) {
-      const Rgb c = Unpack(pixels[i]);
-      ASSERT_TRUE(c.g <= 40 && c.b <= 40) << "pixel " << i % 400 << ", " << i / 400;
+      const Rgb shown = Unpack(pixels[i]);
+      ASSERT_TRUE(shown.g <= 40 && shown.b <= 40) << "pixel " << i % 400 << ", " << i / 400;
     }
     EXPECT_GE(RedBox(window).count, 100);
 
