@@ -53,6 +53,20 @@ void Post(const PlaybackContext& context, uint32_t message, int64_t value) {
   }
 }
 
+// Payloads up to this size are skipped by reading them through the stream's buffer: a seek
+// throws the buffer away, so skipping a small payload that way costs a seek and a read.
+constexpr uint32_t SKIP_BY_READING_MAX = 4096;
+
+// Moves the stream past a payload. False when it cannot: a short read at the end of the file
+// gives the same result as a seek past it followed by a header read.
+bool SkipPayload(FILE* file, uint32_t length) {
+  if (length <= SKIP_BY_READING_MAX) {
+    uint8_t scratch[SKIP_BY_READING_MAX];
+    return std::fread(scratch, 1, length, file) == length;
+  }
+  return fseeko(file, static_cast<off_t>(length), SEEK_CUR) == 0;
+}
+
 bool IsRunning(const PlaybackContext& context) {
   return context.running.load(std::memory_order_acquire) != 0;
 }
@@ -243,7 +257,7 @@ int64_t SeekKeyFrame(FILE* file, int64_t target, const PlaybackContext& context)
         if (fseeko(file, offset, SEEK_SET) != 0) return -1;
         return offset;
       }
-      if (fseeko(file, static_cast<off_t>(header.dataLength), SEEK_CUR) != 0) return -1;
+      if (!SkipPayload(file, header.dataLength)) return -1;
       offset = end;
     } else {
       const int64_t found = FindNextMagic(file, offset + FRAME_HEADER_SIZE, &context.running);
