@@ -311,10 +311,14 @@ TEST_F(RendererTest, ColourCodesSetTextAndBackgroundAsTheTableSays) {
   const std::string text = "10:20:30";
   const ColourCase cases[] = {
       {0, 0, 0x000000, 0x808080},  // text colour not set: a fresh canvas's black
-      {6, 0, 0x000000, 0x808080}, {3, 6, 0xFF0000, 0xFFFFFF},  // background not set: a fresh
-                                                               // canvas's opaque white
-      {4, 5, 0xFFFFFF, 0x0000FF}, {2, 1, 0xFFFF00, 0x000000}, {5, 3, 0x0000FF, 0xFF0000},
-      {1, 4, 0x000000, 0xFFFFFF}, {9, 2, 0x000000, 0xFFFF00},
+      {6, 0, 0x000000, 0x808080},
+      {3, 6, 0xFF0000, 0xFFFFFF},  // background not set: a fresh
+                                   // canvas's opaque white
+      {4, 5, 0xFFFFFF, 0x0000FF},
+      {2, 1, 0xFFFF00, 0x000000},
+      {5, 3, 0x0000FF, 0xFF0000},
+      {1, 4, 0x000000, 0xFFFFFF},
+      {9, 2, 0x000000, 0xFFFF00},
   };
   for (const ColourCase& c : cases) {
     SCOPED_TRACE("text " + std::to_string(c.textCode) + " back " + std::to_string(c.backCode));
@@ -333,16 +337,22 @@ TEST_F(RendererTest, ColourCodesSetTextAndBackgroundAsTheTableSays) {
   }
 }
 
-TEST_F(RendererTest, EmptyOverlayTextChangesNothing) {
+TEST_F(RendererTest, OverlayTextIsCutAt127BytesAndEmptyTextDrawsNothing) {
   MemoryWindow window(64, 32);
   CDDrawRenderer renderer;
   Start(renderer, window);
+  const std::string longText(300, '8');
+  renderer.SetOsd(longText.c_str());
+  EXPECT_EQ(127u, std::strlen(renderer.osdText));
+  EXPECT_EQ(3, renderer.osdTextColour);  // the member after the text is untouched
+
   renderer.SetOsd("");
   renderer.osdBackColour = 4;  // even an opaque box has no width
   renderer.osdOn = 1;
   ASSERT_EQ(1, Draw(renderer, Solid(64, 32, GREY)));
   EXPECT_EQ(std::vector<uint32_t>(64 * 32, 0x808080), window.ClientPixels());
   renderer.SetOsd(nullptr);
+  EXPECT_EQ(0u, std::strlen(renderer.osdText));
   ASSERT_EQ(1, Draw(renderer, Solid(64, 32, GREY)));
 }
 
