@@ -76,11 +76,11 @@ int H264DecoderContext::ReceivePicture() {
   // Other layouts (4:2:2, 4:4:4, more than 8 bits) would need another copy and conversion;
   // they are passed over like a frame without a picture. A frame whose own size differs from
   // the decoder's would have smaller planes than the copy walks.
-  const bool usable = (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) &&
-                      w > 0 && h > 0 && frame->width == w && frame->height == h &&
-                      static_cast<int64_t>(w) * h <= MAX_PICTURE_PIXELS &&
-                      frame->data[0] != nullptr && frame->data[1] != nullptr &&
-                      frame->data[2] != nullptr;
+  const bool usable =
+      (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) && w > 0 &&
+      h > 0 && frame->width == w && frame->height == h &&
+      static_cast<int64_t>(w) * h <= MAX_PICTURE_PIXELS && frame->data[0] != nullptr &&
+      frame->data[1] != nullptr && frame->data[2] != nullptr;
   if (!usable) {
     av_frame_unref(frame.get());
     return 0;
@@ -108,8 +108,7 @@ int H264DecoderContext::CopyPicture(uint8_t* buffer) const {
   for (int plane = 1; plane <= 2; ++plane) {
     for (int32_t row = 0; row < h / 2; ++row) {
       std::memcpy(planeStart[plane] + static_cast<int64_t>(row) * (w / 2),
-                  frame->data[plane] + static_cast<ptrdiff_t>(row) * frame->linesize[plane],
-                  w / 2);
+                  frame->data[plane] + static_cast<ptrdiff_t>(row) * frame->linesize[plane], w / 2);
     }
   }
   return 1;

@@ -1,7 +1,6 @@
 #include "h264/h264_player.h"
 
 #include <chrono>
-#include <cstring>
 #include <new>
 #include <thread>
 
@@ -42,7 +41,9 @@ CH264Player::~CH264Player() {
   lastPicture.reset();
 }
 
-int CH264Player::Start() { return CVideoPlayer::Start(); }
+int CH264Player::Start() {
+  return CVideoPlayer::Start();
+}
 
 void CH264Player::PollSleep() {
   constexpr int32_t SLICE_MS = 10;
@@ -81,23 +82,20 @@ int CH264Player::DecodeFrame(FrameItem* item) {
     if (notifyWindow != nullptr) notifyWindow->PostMessage(WM_PLAYER_VIDEOSIZE, sizeClass, 0);
     sizeReported = 1;
   }
-  std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[PictureBytes(w, h)]);
-  if (!picture) {
-    item->data.reset();
-    return 0;
-  }
-  decoder->CopyPicture(picture.get());
   const std::string captureTime = FormatCaptureTime(item->timestamp);
   {
+    // Copied, drawn and kept under one hold, so a Refresh never shows an older picture after
+    // a newer one.
     CriticalSectionGuard guard(pictureLock);
+    if (CachePicture(w, h) == 0) {
+      item->data.reset();
+      return 0;
+    }
     if (renderer) {
       renderer->SetOsd(captureTime.c_str());
       renderer->osdOn.store(1);
     }
-    DrawLocked(picture.get(), w, h);
-    // Cached under the same hold as the draw, so a Refresh never shows an older picture
-    // after a newer one.
-    CachePicture(picture.get(), w, h);
+    DrawLocked(lastPicture.get(), lastWidth, lastHeight);
   }
   RecordFrame(item->data.get(), item->length, item->keyFlag, w, h);
   item->data.reset();
@@ -110,19 +108,19 @@ void CH264Player::DrawLocked(const uint8_t* buffer, int32_t w, int32_t h) {
   renderer->DrawPicture(buffer, buffer + lumaBytes, buffer + (5 * lumaBytes) / 4, w, h);
 }
 
-void CH264Player::CachePicture(const uint8_t* buffer, int32_t w, int32_t h) {
-  const int64_t pixels = static_cast<int64_t>(w) * h;
-  const int64_t bytes = pixels + 2 * (pixels / 4);
-  // The old copy is reused when the size has not changed: same bytes, one allocation less.
+int CH264Player::CachePicture(int32_t w, int32_t h) {
+  // The buffer is kept while the size stays: no allocation and no second copy per picture.
   if (!(lastPicture && lastWidth == w && lastHeight == h)) {
     lastPicture.reset();
-    lastPicture.reset(new (std::nothrow) uint8_t[bytes]);
-    // Without a copy Refresh draws nothing until the next picture; the old size stays.
-    if (!lastPicture) return;
+    lastPicture.reset(new (std::nothrow) uint8_t[PictureBytes(w, h)]);
+    // Without a buffer the picture is skipped and Refresh draws nothing until the next one;
+    // the old size stays.
+    if (!lastPicture) return 0;
   }
-  std::memcpy(lastPicture.get(), buffer, static_cast<size_t>(bytes));
+  decoder->CopyPicture(lastPicture.get());
   lastWidth = w;
   lastHeight = h;
+  return 1;
 }
 
 int CH264Player::Refresh() {
@@ -151,4 +149,6 @@ void CH264Player::ShowOsd(int32_t on) {
   if (renderer) renderer->osdOn.store(on > 0 ? 1 : 0);
 }
 
-int CH264Player::StartRecord(const std::string& path) { return BeginRecording(path, 1); }
+int CH264Player::StartRecord(const std::string& path) {
+  return BeginRecording(path, 1);
+}

@@ -53,9 +53,10 @@ class CH264Player : public CVideoPlayer {
   // when a picture was drawn, 0 when the frame gave none or it could not be held (the loop
   // then sleeps).
   int DecodeFrame(FrameItem* item);
-  // Keeps a copy of the picture buffer of a w x h picture as the last picture. The caller
-  // holds pictureLock.
-  void CachePicture(const uint8_t* buffer, int32_t w, int32_t h);
+  // Copies the decoder's picture into lastPicture, in the picture buffer layout; that copy
+  // is the one drawn. Returns 0, leaving no last picture, when the buffer cannot be had. The
+  // caller holds pictureLock.
+  int CachePicture(int32_t w, int32_t h);
   // Hands the picture buffer of a w x h picture to the renderer. The caller holds pictureLock.
   void DrawLocked(const uint8_t* buffer, int32_t w, int32_t h);
   // Sleeps POLL_INTERVAL_MS in slices, returning early once running is cleared.
@@ -66,7 +67,7 @@ class CH264Player : public CVideoPlayer {
   std::unique_ptr<uint8_t[]> lastPicture;       // guarded by pictureLock
   int32_t lastWidth = 0;                        // guarded by pictureLock
   int32_t lastHeight = 0;                       // guarded by pictureLock
-  CCriticalSection pictureLock;  // guards the last picture and serialises every draw
-  int32_t sizeReported = 0;      // decode thread only
+  CCriticalSection pictureLock;                 // guards the last picture and serialises every draw
+  int32_t sizeReported = 0;                     // decode thread only
   platform::Window* notifyWindow;
 };

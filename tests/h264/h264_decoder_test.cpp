@@ -4,8 +4,8 @@
 
 #include <cstring>
 #include <map>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,9 +30,9 @@ DecodedPicture DecodeOne(H264DecoderContext& decoder, const std::vector<uint8_t>
   // An exact-size copy, so nothing past the payload is there to be read.
   std::unique_ptr<uint8_t[]> exact(new uint8_t[payload.size() + 1]);
   if (!payload.empty()) std::memcpy(exact.get(), payload.data(), payload.size());
-  picture.got = decoder.Decode(payload.empty() ? nullptr : exact.get(),
-                               static_cast<int32_t>(payload.size()), &picture.width,
-                               &picture.height);
+  picture.got =
+      decoder.Decode(payload.empty() ? nullptr : exact.get(), static_cast<int32_t>(payload.size()),
+                     &picture.width, &picture.height);
   if (picture.got) {
     const size_t wh = static_cast<size_t>(picture.width) * picture.height;
     // One guard byte past the buffer's end shows a copy that runs over.
@@ -57,7 +57,8 @@ class H264Decoder : public ::testing::Test {
     scratch = new testsupport::TempDir;
     for (const Fixture& fixture : kFixtures) {
       Loaded& loaded = (*loadedFixtures)[fixture.file];
-      loaded.frames = ReadRecording(testsupport::SourcePath(std::string("tests/data/") + fixture.file));
+      loaded.frames =
+          ReadRecording(testsupport::SourcePath(std::string("tests/data/") + fixture.file));
       loaded.reference = h264test::ReferenceDecode(h264test::Concatenate(loaded.frames),
                                                    fixture.width, fixture.height, scratch->Path());
     }
@@ -124,9 +125,9 @@ TEST_F(H264Decoder, DamageMidStreamIsOverAtTheNextKeyFrame) {
   ASSERT_TRUE(loaded.frames[6].Key());
   H264DecoderContext decoder;
   for (size_t i = 0; i < 3; ++i) ASSERT_EQ(DecodeOne(decoder, loaded.frames[i].payload).got, 1);
-  std::vector<uint8_t> cut(loaded.frames[3].payload.begin(),
-                           loaded.frames[3].payload.begin() +
-                               static_cast<long>(loaded.frames[3].payload.size() / 3));
+  std::vector<uint8_t> cut(
+      loaded.frames[3].payload.begin(),
+      loaded.frames[3].payload.begin() + static_cast<long>(loaded.frames[3].payload.size() / 3));
   std::vector<uint8_t> noise(3000);
   std::mt19937 random(5);
   for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
@@ -157,7 +158,9 @@ struct BadInput {
   const char* name;
   Packets (*make)(const std::string& scratchDir);
 };
-void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }
+void PrintTo(const BadInput& input, std::ostream* out) {
+  *out << input.name;
+}
 
 Packets RandomPackets(const std::string&) {
   std::mt19937 random(17);
@@ -176,7 +179,9 @@ Packets RandomPackets(const std::string&) {
   return packets;
 }
 
-Packets ZeroLengthPackets(const std::string&) { return {{}, {}, {}}; }
+Packets ZeroLengthPackets(const std::string&) {
+  return {{}, {}, {}};
+}
 
 // Cut before its slice data a key frame gives nothing; cut inside it, the decoder shows what
 // it has and conceals the rest.
@@ -207,9 +212,15 @@ Packets EncodedUnits(const std::string& format, const std::string& dir) {
   for (auto& unit : h264test::SplitAtDelimiters(stream)) packets.push_back({unit});
   return packets;
 }
-Packets Chroma422(const std::string& dir) { return EncodedUnits("yuv422p", dir); }
-Packets Chroma444(const std::string& dir) { return EncodedUnits("yuv444p", dir); }
-Packets TenBit(const std::string& dir) { return EncodedUnits("yuv420p10le", dir); }
+Packets Chroma422(const std::string& dir) {
+  return EncodedUnits("yuv422p", dir);
+}
+Packets Chroma444(const std::string& dir) {
+  return EncodedUnits("yuv444p", dir);
+}
+Packets TenBit(const std::string& dir) {
+  return EncodedUnits("yuv420p10le", dir);
+}
 
 Packets LargerPicturesFirst(const std::string&) {
   Packets packets;
@@ -256,10 +267,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"ZeroLength", ZeroLengthPackets},
                       BadInput{"TruncatedKeyFrame", TruncatedUnits},
                       BadInput{"KeyFrameWithoutParameterSets", KeyFrameWithoutParameterSets},
-                      BadInput{"Chroma422", Chroma422},
-                      BadInput{"Chroma444", Chroma444},
-                      BadInput{"TenBit", TenBit},
-                      BadInput{"SizeChange", LargerPicturesFirst}),
+                      BadInput{"Chroma422", Chroma422}, BadInput{"Chroma444", Chroma444},
+                      BadInput{"TenBit", TenBit}, BadInput{"SizeChange", LargerPicturesFirst}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -63,7 +63,9 @@ Shown Convert(const std::vector<uint8_t>& yuv, int32_t w, int32_t h) {
 }
 
 // The capture time is drawn from (10, 10) in 20-pixel text: nothing of it lies outside this.
-bool InTextBox(int32_t x, int32_t y) { return x < 300 && y < 40; }
+bool InTextBox(int32_t x, int32_t y) {
+  return x < 300 && y < 40;
+}
 
 // Pixels that differ outside the text box; 0 means the picture is the expected one.
 int DifferencesOutsideText(const Shown& shown, const Shown& expected) {
@@ -82,7 +84,8 @@ std::vector<int> TextMask(const Shown& shown, const Shown& expected) {
   std::vector<int> mask;
   for (int32_t y = 0; y < std::min(shown.height, 40); ++y) {
     for (int32_t x = 0; x < std::min(shown.width, 300); ++x) {
-      if (shown.At(x, y) == 0xFF0000u && expected.At(x, y) != 0xFF0000u) mask.push_back(y * 1000 + x);
+      if (shown.At(x, y) == 0xFF0000u && expected.At(x, y) != 0xFF0000u)
+        mask.push_back(y * 1000 + x);
     }
   }
   return mask;
@@ -105,13 +108,13 @@ class H264Player : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!fixtures->empty()) return;
     testsupport::TempDir scratch;
-    for (auto [file, w, h] : {std::tuple{"h264_320x240.h264", 320, 240},
-                              std::tuple{"h264_640x480.h264", 640, 480},
-                              std::tuple{"h264_1280x720.h264", 1280, 720}}) {
+    for (auto [file, w, h] :
+         {std::tuple{"h264_320x240.h264", 320, 240}, std::tuple{"h264_640x480.h264", 640, 480},
+          std::tuple{"h264_1280x720.h264", 1280, 720}}) {
       Expected& expected = (*fixtures)[file];
       expected.frames = ReadRecording(testsupport::SourcePath(std::string("tests/data/") + file));
-      for (const auto& yuv : h264test::ReferenceDecode(h264test::Concatenate(expected.frames), w,
-                                                       h, scratch.Path())) {
+      for (const auto& yuv : h264test::ReferenceDecode(h264test::Concatenate(expected.frames), w, h,
+                                                       scratch.Path())) {
         expected.pictures.push_back(Convert(yuv, w, h));
       }
     }
@@ -269,7 +272,8 @@ TEST_F(H264Player, SnapshotWithAPictureSavesItAtOnceWithTheCaptureTime) {
       if (x >= 10 && x < 60 && y >= 10 && y < 32 && p[2] > 200 && p[1] < 90 && p[0] < 90) ++red;
       const uint32_t s = screen.At(x, y);
       error += std::abs(p[2] - static_cast<int>(s >> 16)) +
-               std::abs(p[1] - static_cast<int>((s >> 8) & 0xFF)) + std::abs(p[0] - static_cast<int>(s & 0xFF));
+               std::abs(p[1] - static_cast<int>((s >> 8) & 0xFF)) +
+               std::abs(p[0] - static_cast<int>(s & 0xFF));
     }
   }
   EXPECT_GT(red, 40);
@@ -316,8 +320,10 @@ class ScopedTimeZone {
     tzset();
   }
   ~ScopedTimeZone() {
-    if (saved.empty()) unsetenv("TZ");
-    else setenv("TZ", saved.c_str(), 1);
+    if (saved.empty())
+      unsetenv("TZ");
+    else
+      setenv("TZ", saved.c_str(), 1);
     tzset();
   }
 

@@ -117,7 +117,9 @@ inline std::vector<uint8_t> WithoutParameterSets(const std::vector<uint8_t>& uni
   return out;
 }
 
-inline bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+inline bool Run(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
 
 // Decodes an H.264 elementary stream with the ffmpeg tool into yuv420p pictures of width x
 // height, one vector per picture. Empty when the tool fails.
@@ -147,8 +149,8 @@ inline std::vector<uint8_t> EncodeTestStream(const std::string& size,
                                              const std::string& pixelFormat, int frames,
                                              const std::string& dir) {
   const std::string out = dir + "/encoded_" + pixelFormat + "_" + size + ".264";
-  if (!Run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=" +
-           size + ":rate=25 -frames:v " + std::to_string(frames) +
+  if (!Run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=" + size +
+           ":rate=25 -frames:v " + std::to_string(frames) +
            " -c:v libx264 -preset veryfast -bf 0 -g 6 -pix_fmt " + pixelFormat +
            " -x264-params aud=1 -f h264 '" + out + "'")) {
     return {};
