@@ -48,10 +48,10 @@ class CH264Player : public CVideoPlayer {
   int StartRecord(const std::string& path) override;
 
  protected:
-  // Steps of the decode loop for one popped frame: decode, report the size class, copy,
-  // overlay the capture time, draw, cache, record. Frees the frame's payload. Returns 1
-  // when a picture was drawn, 0 when the frame gave none or it could not be held (the loop
-  // then sleeps).
+  // Steps of the decode loop for one popped frame: decode, report the size class, copy the
+  // picture into the last picture, overlay the capture time, draw, record. Frees the frame's
+  // payload. Returns 1 when a picture was drawn, 0 when the frame gave none or it could not
+  // be held (the loop then sleeps).
   int DecodeFrame(FrameItem* item);
   // Copies the decoder's picture into lastPicture, in the picture buffer layout; that copy
   // is the one drawn. Returns 0, leaving no last picture, when the buffer cannot be had. The
