@@ -75,10 +75,12 @@ int H264DecoderContext::ReceivePicture() {
   const int32_t h = codecContext->height;
   // Other layouts (4:2:2, 4:4:4, more than 8 bits) would need another copy and conversion;
   // they are passed over like a frame without a picture. A frame whose own size differs from
-  // the decoder's would have smaller planes than the copy walks.
+  // the decoder's would have smaller planes than the copy walks. An odd size, which 4:2:0
+  // H.264 cannot code, would make the conversion's last row read a chroma row the picture
+  // buffer does not hold.
   const bool usable =
       (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) && w > 0 &&
-      h > 0 && frame->width == w && frame->height == h &&
+      h > 0 && w % 2 == 0 && h % 2 == 0 && frame->width == w && frame->height == h &&
       static_cast<int64_t>(w) * h <= MAX_PICTURE_PIXELS && frame->data[0] != nullptr &&
       frame->data[1] != nullptr && frame->data[2] != nullptr;
   if (!usable) {
