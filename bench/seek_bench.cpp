@@ -238,8 +238,8 @@ void BM_WalkWholeRecording(benchmark::State& state) {
   }
   state.counters["frames_per_s"] =
       benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-  state.counters["MiB_per_s"] = benchmark::Counter(static_cast<double>(bytes) / (1 << 20),
-                                                   benchmark::Counter::kIsRate);
+  state.counters["MiB_per_s"] =
+      benchmark::Counter(static_cast<double>(bytes) / (1 << 20), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_WalkWholeRecording)->Unit(benchmark::kMillisecond)->MinTime(3);
 

@@ -119,8 +119,7 @@ inline int64_t ExpectedLanding(const std::vector<uint8_t>& bytes, int64_t target
   while (HeaderAt(bytes, offset, &header)) {
     if (IsValidFrameHeader(header)) {
       const int64_t end = offset + FRAME_HEADER_SIZE + header.dataLength;
-      if (end >= target &&
-          (header.frameType == FRAME_H264_KEY || header.frameType == FRAME_JPEG)) {
+      if (end >= target && (header.frameType == FRAME_H264_KEY || header.frameType == FRAME_JPEG)) {
         return offset;
       }
       offset = end;

@@ -52,7 +52,9 @@ bool IsValidFrameHeader(const FrameHeader& header) {
   return header.dataLength <= MAX_FRAME_LENGTH;
 }
 
-int64_t FindNextMagic(FILE* file, int64_t start) { return FindNextMagic(file, start, nullptr); }
+int64_t FindNextMagic(FILE* file, int64_t start) {
+  return FindNextMagic(file, start, nullptr);
+}
 
 int64_t FindNextMagic(FILE* file, int64_t start, const std::atomic<int32_t>* running) {
   // How many bytes pass between two looks at running: rare enough to cost nothing, often

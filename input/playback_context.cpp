@@ -17,7 +17,9 @@ void TearDown(PlaybackContext& context) {
 
 }  // namespace
 
-PlaybackContext::~PlaybackContext() { TearDown(*this); }
+PlaybackContext::~PlaybackContext() {
+  TearDown(*this);
+}
 
 std::unique_ptr<PlaybackContext> CreatePlaybackContext(const std::string& path) {
   std::unique_ptr<PlaybackContext> context(new (std::nothrow) PlaybackContext);

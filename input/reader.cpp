@@ -111,8 +111,8 @@ ReaderEnd RunReader(PlaybackContext& context, ReaderState& state) {
 
     // 5. Resynchronisation, from right after the rejected 32 bytes.
     while (!IsValidFrameHeader(header)) {
-      const int64_t found = FindNextMagic(state.file, state.offset + FRAME_HEADER_SIZE,
-                                          &context.running);
+      const int64_t found =
+          FindNextMagic(state.file, state.offset + FRAME_HEADER_SIZE, &context.running);
       if (found == 0) {
         if (!IsRunning(context)) return ReaderEnd::Stopped;
         if (observer != nullptr) {
@@ -252,8 +252,7 @@ int64_t SeekKeyFrame(FILE* file, int64_t target, const PlaybackContext& context)
     if (ReadHeader(file, &header) != HeaderRead::Whole) return -1;
     if (IsValidFrameHeader(header)) {
       const int64_t end = offset + FRAME_HEADER_SIZE + static_cast<int64_t>(header.dataLength);
-      if (end >= target &&
-          (header.frameType == FRAME_H264_KEY || header.frameType == FRAME_JPEG)) {
+      if (end >= target && (header.frameType == FRAME_H264_KEY || header.frameType == FRAME_JPEG)) {
         if (fseeko(file, offset, SEEK_SET) != 0) return -1;
         return offset;
       }

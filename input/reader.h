@@ -23,10 +23,10 @@ enum class ReaderEnd : int32_t {
 
 // One frame handed to the player.
 struct ReaderFrame {
-  int64_t offset = 0;          // of its header
+  int64_t offset = 0;  // of its header
   FrameHeader header;
-  uint32_t timestamp = 0;      // as handed to InputData
-  uint32_t waitMs = 0;         // its pacing wait: before the hand-off for H.264, after for JPEG
+  uint32_t timestamp = 0;  // as handed to InputData
+  uint32_t waitMs = 0;     // its pacing wait: before the hand-off for H.264, after for JPEG
 };
 
 // What a reader loop reports, on the reader's thread. Tools use it to print a walk; the

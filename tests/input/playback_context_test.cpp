@@ -101,7 +101,9 @@ struct TeardownCase {
   std::function<bool(Playback&)> readerIsWaiting;
 };
 
-void PrintTo(const TeardownCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TeardownCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PlaybackTeardown : public ::testing::TestWithParam<TeardownCase> {};
 
@@ -124,28 +126,27 @@ TEST_P(PlaybackTeardown, ReturnsWhileTheReaderIsInAWait) {
 
 INSTANTIATE_TEST_SUITE_P(
     Waits, PlaybackTeardown,
-    ::testing::Values(
-        TeardownCase{"jpegPacing",
-                     [](RecordingBuilder& f) {
-                       for (int i = 0; i < 3; ++i) f.Frame(FRAME_JPEG, 100, 0);
-                     },
-                     nullptr,
-                     [](Playback& p) {
-                       return p.log->InputCount() == 1 && p.clock.SleepCount() >= 2;
-                     }},
-        TeardownCase{"h264Pacing",
-                     [](RecordingBuilder& f) {
-                       f.Frame(FRAME_H264_KEY, 100, 500);
-                       f.Frame(FRAME_H264_NONKEY, 100, 900);  // 400 ms later
-                     },
-                     nullptr,
-                     [](Playback& p) {
-                       return p.log->InputCount() == 1 && p.clock.SleepCount() >= 2;
-                     }},
-        TeardownCase{"pause",
-                     [](RecordingBuilder& f) { f.Frame(FRAME_H264_KEY, 100, 500); },
-                     [](Playback& p) { p.context->paused.store(1); },
-                     [](Playback& p) { return p.clock.SleepCount() >= 2; }}),
+    ::testing::Values(TeardownCase{"jpegPacing",
+                                   [](RecordingBuilder& f) {
+                                     for (int i = 0; i < 3; ++i) f.Frame(FRAME_JPEG, 100, 0);
+                                   },
+                                   nullptr,
+                                   [](Playback& p) {
+                                     return p.log->InputCount() == 1 && p.clock.SleepCount() >= 2;
+                                   }},
+                      TeardownCase{"h264Pacing",
+                                   [](RecordingBuilder& f) {
+                                     f.Frame(FRAME_H264_KEY, 100, 500);
+                                     f.Frame(FRAME_H264_NONKEY, 100, 900);  // 400 ms later
+                                   },
+                                   nullptr,
+                                   [](Playback& p) {
+                                     return p.log->InputCount() == 1 && p.clock.SleepCount() >= 2;
+                                   }},
+                      TeardownCase{"pause",
+                                   [](RecordingBuilder& f) { f.Frame(FRAME_H264_KEY, 100, 500); },
+                                   [](Playback& p) { p.context->paused.store(1); },
+                                   [](Playback& p) { return p.clock.SleepCount() >= 2; }}),
     [](const ::testing::TestParamInfo<TeardownCase>& info) { return info.param.name; });
 
 TEST(PlaybackTeardown, ReturnsDuringALongSeekScan) {
@@ -163,8 +164,8 @@ TEST(PlaybackTeardown, ReturnsDuringALongSeekScan) {
   playback.context->seekRequested.store(1);
   const int64_t readBefore = BytesReadByProcess();
   playback.Start();
-  ASSERT_TRUE(testsupport::WaitUntil(
-      [&] { return playback.context->seekRequested.load() == 0; }, kGuard));
+  ASSERT_TRUE(
+      testsupport::WaitUntil([&] { return playback.context->seekRequested.load() == 0; }, kGuard));
   // Deep into the scan: 64 MiB of zeros read.
   if (readBefore >= 0) {
     ASSERT_TRUE(testsupport::WaitUntil(
@@ -188,8 +189,8 @@ TEST(PlaybackOpen, APathThatIsNotARegularFileEndsTheReaderWithoutAMessage) {
   ASSERT_TRUE(testsupport::WriteFileBytes(dir.File("a.h264"), file.bytes));
 
   // /dev/zero would feed the magic search for ever; a fifo would block the open.
-  for (const std::string& path : {missing, dir.Path(), std::string("/dev/zero"), fifo,
-                                  std::string(), withNul}) {
+  for (const std::string& path :
+       {missing, dir.Path(), std::string("/dev/zero"), fifo, std::string(), withNul}) {
     SCOPED_TRACE(path);
     Playback playback(path, /*clockAdvances=*/true);
     playback.Start();
@@ -223,8 +224,8 @@ TEST(PlaybackStart, ReplacesTheCurrentContextAndKeepsALongPathWhole) {
   }
   RecordingBuilder second;
   for (int i = 0; i < 4; ++i) second.Frame(FRAME_H264_KEY, 100, 0, 100);
-  const std::string secondPath = WriteRecording(dir, deep.substr(dir.Path().size() + 1) +
-                                                         "/second.h264", second);
+  const std::string secondPath =
+      WriteRecording(dir, deep.substr(dir.Path().size() + 1) + "/second.h264", second);
   ASSERT_GT(secondPath.size(), 400u);
 
   FakeClock clock(1000, /*advancing=*/true);
@@ -263,8 +264,8 @@ TEST(PlaybackStart, PlaysARecordingThroughTheRealPlayerItsFirstFrameChooses) {
     const char* fixture;
     uint64_t sizeClass;
   };
-  for (const Case& c : {Case{"tests/data/h264_320x240.h264", 0},
-                        Case{"tests/data/jpeg_640x480.h264", 1}}) {
+  for (const Case& c :
+       {Case{"tests/data/h264_320x240.h264", 0}, Case{"tests/data/jpeg_640x480.h264", 1}}) {
     SCOPED_TRACE(c.fixture);
     const std::string path = testsupport::SourcePath(c.fixture);
     const auto bytes = testsupport::ReadFileBytes(path);

@@ -67,7 +67,9 @@ struct PacingCase {
   int32_t delay;
 };
 
-void PrintTo(const PacingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PacingCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class H264Pacing : public ::testing::TestWithParam<PacingCase> {};
 
@@ -288,9 +290,13 @@ struct DamageCase {
 
 const uint8_t kMagicBytes[4] = {0x55, 0xAA, 0x15, 0xA8};
 
-std::vector<uint8_t> Junk(size_t n, uint8_t value = 0x11) { return std::vector<uint8_t>(n, value); }
+std::vector<uint8_t> Junk(size_t n, uint8_t value = 0x11) {
+  return std::vector<uint8_t>(n, value);
+}
 
-void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DamageCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReaderDamage : public ::testing::TestWithParam<DamageCase> {};
 
@@ -325,117 +331,120 @@ TEST_P(ReaderDamage, HandsOnExactlyTheIntactFramesAndSkipsWhereTheSearchSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReaderDamage,
-    ::testing::Values(
-        DamageCase{"emptyFile", [](auto&, auto&, auto&) {}, ReaderEnd::EndOfFile},
-        DamageCase{"shorterThanAHeader", [](auto& f, auto&, auto&) { f.Raw(Junk(20)); },
-                   ReaderEnd::CutShort},
-        DamageCase{"emptyPayloadAndLargestPayload",
-                   [](auto& f, auto& h, auto&) {
-                     h.push_back(f.Frame(FRAME_H264_KEY, 1, 1, 0));
-                     h.push_back(f.Frame(FRAME_H264_NONKEY, 1, 2, MAX_FRAME_LENGTH));
-                     h.push_back(f.Frame(FRAME_H264_NONKEY, 1, 3, 0));
-                   },
-                   ReaderEnd::EndOfFile},
-        DamageCase{"lengthOverTheLimitIsSearchedThrough",
-                   [](auto& f, auto& h, auto& s) {
-                     h.push_back(f.Frame(FRAME_JPEG, 1, 1));
-                     const int64_t bad = f.Header(MakeHeader(FRAME_JPEG, MAX_FRAME_LENGTH + 1),
-                                                  Junk(MAX_FRAME_LENGTH + 1));
-                     const int64_t next = f.Frame(FRAME_JPEG, 1, 2);
-                     h.push_back(next);
-                     s.push_back({bad, next});
-                   },
-                   ReaderEnd::EndOfFile},
-        DamageCase{"reversedMagicAtTheStart",
-                   [](auto& f, auto& h, auto& s) {
-                     f.Header(MakeHeader(FRAME_H264_KEY, 8, 0x55AA15A8u), Junk(8));
-                     const int64_t next = f.Frame(FRAME_H264_KEY, 1, 1);
-                     h.push_back(next);
-                     s.push_back({0, next});
-                   },
-                   ReaderEnd::EndOfFile},
-        DamageCase{"typeTwoAndTypeFourAreSearchedThrough",
-                   [](auto& f, auto& h, auto& s) {
-                     h.push_back(f.Frame(FRAME_H264_KEY, 1, 1));
-                     const int64_t two = f.Header(MakeHeader(2, 40), Junk(40));
-                     const int64_t four = f.Header(MakeHeader(4, 0));
-                     const int64_t next = f.Frame(FRAME_H264_NONKEY, 1, 2);
-                     h.push_back(next);
-                     s.push_back({two, four});
-                     s.push_back({four, next});
-                   },
-                   ReaderEnd::EndOfFile},
-        DamageCase{"aHeaderStartingInsideForeignBytesIsMissed",
-                   [](auto& f, auto& h, auto& s) {
-                     f.Raw(Junk(3));
-                     f.Frame(FRAME_H264_KEY, 1, 1, 40);  // at byte 3: inside the first 32
-                     const int64_t next = f.Frame(FRAME_H264_KEY, 1, 2);
-                     h.push_back(next);
-                     s.push_back({0, next});
-                   },
-                   ReaderEnd::EndOfFile},
-        DamageCase{"aMagicInACrossedPayloadIsTakenWhenItsHeaderIsValid",
-                   [](auto& f, auto& h, auto& s) {
-                     const int64_t bad = f.Header(MakeHeader(9, 0));
-                     RecordingBuilder inner;  // a whole valid frame inside junk
-                     inner.Raw(Junk(10));
-                     inner.Frame(FRAME_H264_KEY, 1, 1, 4);
-                     inner.Raw(Junk(40));
-                     const int64_t base = f.Raw(inner.bytes);
-                     h.push_back(base + 10);
-                     s.push_back({bad, base + 10});
-                     // What follows the inner frame is junk again, then a real frame.
-                     const int64_t next = f.Frame(FRAME_H264_NONKEY, 1, 2);
-                     s.push_back({base + 10 + 32 + 4, next});
-                     h.push_back(next);
-                   },
-                   ReaderEnd::EndOfFile},
-        DamageCase{"aMagicWhoseHeaderFailsRestartsTheSearch32BytesOn",
-                   [](auto& f, auto& h, auto& s) {
-                     const int64_t bad = f.Header(MakeHeader(9, 0));
-                     // A magic with a bad type, and a second magic 8 bytes into it: missed.
-                     std::vector<uint8_t> fake(32, 0x22);
-                     std::copy(kMagicBytes, kMagicBytes + 4, fake.begin());
-                     fake[4] = 7;
-                     std::copy(kMagicBytes, kMagicBytes + 4, fake.begin() + 8);
-                     const int64_t fakeAt = f.Raw(fake);
-                     const int64_t next = f.Frame(FRAME_H264_KEY, 1, 2);
-                     h.push_back(next);
-                     s.push_back({bad, fakeAt});
-                     s.push_back({fakeAt, next});
-                   },
-                   ReaderEnd::EndOfFile},
-        DamageCase{"junkToTheEnd",
-                   [](auto& f, auto& h, auto& s) {
-                     h.push_back(f.Frame(FRAME_JPEG, 1, 1));
-                     const int64_t junk = f.Raw(Junk(100));
-                     s.push_back({junk, junk + 100});
-                   },
-                   ReaderEnd::NoFurtherMagic},
-        DamageCase{"aMagicWithTooFewBytesForAHeaderAtTheEnd",
-                   [](auto& f, auto& h, auto& s) {
-                     h.push_back(f.Frame(FRAME_JPEG, 1, 1));
-                     const int64_t junk = f.Raw(Junk(40));
-                     const int64_t magic = f.Raw({0x55, 0xAA, 0x15, 0xA8, 3, 0, 0});
-                     s.push_back({junk, magic});
-                   },
-                   ReaderEnd::CutShort},
-        DamageCase{"lastPayloadCutShort",
-                   [](auto& f, auto& h, auto&) {
-                     h.push_back(f.Frame(FRAME_H264_KEY, 1, 1));
-                     f.Header(MakeHeader(FRAME_H264_NONKEY, 50), Junk(49));
-                   },
-                   ReaderEnd::CutShort},
-        DamageCase{"uninterpretedBytesDoNotMatter",
-                   [](auto& f, auto& h, auto&) {
-                     FrameHeader header = MakeHeader(FRAME_H264_KEY, 3);
-                     header.reserved5 = 0xFF;
-                     header.reserved12 = 0xFFFFFFFFu;
-                     for (uint8_t& b : header.reserved20) b = 0xA8;
-                     h.push_back(f.Header(header, {1, 2, 3}));
-                     h.push_back(f.Frame(FRAME_H264_NONKEY, 1, 2));
-                   },
-                   ReaderEnd::EndOfFile}),
+    ::testing::Values(DamageCase{"emptyFile", [](auto&, auto&, auto&) {}, ReaderEnd::EndOfFile},
+                      DamageCase{"shorterThanAHeader",
+                                 [](auto& f, auto&, auto&) { f.Raw(Junk(20)); },
+                                 ReaderEnd::CutShort},
+                      DamageCase{"emptyPayloadAndLargestPayload",
+                                 [](auto& f, auto& h, auto&) {
+                                   h.push_back(f.Frame(FRAME_H264_KEY, 1, 1, 0));
+                                   h.push_back(f.Frame(FRAME_H264_NONKEY, 1, 2, MAX_FRAME_LENGTH));
+                                   h.push_back(f.Frame(FRAME_H264_NONKEY, 1, 3, 0));
+                                 },
+                                 ReaderEnd::EndOfFile},
+                      DamageCase{"lengthOverTheLimitIsSearchedThrough",
+                                 [](auto& f, auto& h, auto& s) {
+                                   h.push_back(f.Frame(FRAME_JPEG, 1, 1));
+                                   const int64_t bad =
+                                       f.Header(MakeHeader(FRAME_JPEG, MAX_FRAME_LENGTH + 1),
+                                                Junk(MAX_FRAME_LENGTH + 1));
+                                   const int64_t next = f.Frame(FRAME_JPEG, 1, 2);
+                                   h.push_back(next);
+                                   s.push_back({bad, next});
+                                 },
+                                 ReaderEnd::EndOfFile},
+                      DamageCase{"reversedMagicAtTheStart",
+                                 [](auto& f, auto& h, auto& s) {
+                                   f.Header(MakeHeader(FRAME_H264_KEY, 8, 0x55AA15A8u), Junk(8));
+                                   const int64_t next = f.Frame(FRAME_H264_KEY, 1, 1);
+                                   h.push_back(next);
+                                   s.push_back({0, next});
+                                 },
+                                 ReaderEnd::EndOfFile},
+                      DamageCase{"typeTwoAndTypeFourAreSearchedThrough",
+                                 [](auto& f, auto& h, auto& s) {
+                                   h.push_back(f.Frame(FRAME_H264_KEY, 1, 1));
+                                   const int64_t two = f.Header(MakeHeader(2, 40), Junk(40));
+                                   const int64_t four = f.Header(MakeHeader(4, 0));
+                                   const int64_t next = f.Frame(FRAME_H264_NONKEY, 1, 2);
+                                   h.push_back(next);
+                                   s.push_back({two, four});
+                                   s.push_back({four, next});
+                                 },
+                                 ReaderEnd::EndOfFile},
+                      DamageCase{"aHeaderStartingInsideForeignBytesIsMissed",
+                                 [](auto& f, auto& h, auto& s) {
+                                   f.Raw(Junk(3));
+                                   f.Frame(FRAME_H264_KEY, 1, 1,
+                                           40);  // at byte 3: inside the first 32
+                                   const int64_t next = f.Frame(FRAME_H264_KEY, 1, 2);
+                                   h.push_back(next);
+                                   s.push_back({0, next});
+                                 },
+                                 ReaderEnd::EndOfFile},
+                      DamageCase{"aMagicInACrossedPayloadIsTakenWhenItsHeaderIsValid",
+                                 [](auto& f, auto& h, auto& s) {
+                                   const int64_t bad = f.Header(MakeHeader(9, 0));
+                                   RecordingBuilder inner;  // a whole valid frame inside junk
+                                   inner.Raw(Junk(10));
+                                   inner.Frame(FRAME_H264_KEY, 1, 1, 4);
+                                   inner.Raw(Junk(40));
+                                   const int64_t base = f.Raw(inner.bytes);
+                                   h.push_back(base + 10);
+                                   s.push_back({bad, base + 10});
+                                   // What follows the inner frame is junk again, then a real frame.
+                                   const int64_t next = f.Frame(FRAME_H264_NONKEY, 1, 2);
+                                   s.push_back({base + 10 + 32 + 4, next});
+                                   h.push_back(next);
+                                 },
+                                 ReaderEnd::EndOfFile},
+                      DamageCase{"aMagicWhoseHeaderFailsRestartsTheSearch32BytesOn",
+                                 [](auto& f, auto& h, auto& s) {
+                                   const int64_t bad = f.Header(MakeHeader(9, 0));
+                                   // A magic with a bad type, and a second magic 8 bytes into it:
+                                   // missed.
+                                   std::vector<uint8_t> fake(32, 0x22);
+                                   std::copy(kMagicBytes, kMagicBytes + 4, fake.begin());
+                                   fake[4] = 7;
+                                   std::copy(kMagicBytes, kMagicBytes + 4, fake.begin() + 8);
+                                   const int64_t fakeAt = f.Raw(fake);
+                                   const int64_t next = f.Frame(FRAME_H264_KEY, 1, 2);
+                                   h.push_back(next);
+                                   s.push_back({bad, fakeAt});
+                                   s.push_back({fakeAt, next});
+                                 },
+                                 ReaderEnd::EndOfFile},
+                      DamageCase{"junkToTheEnd",
+                                 [](auto& f, auto& h, auto& s) {
+                                   h.push_back(f.Frame(FRAME_JPEG, 1, 1));
+                                   const int64_t junk = f.Raw(Junk(100));
+                                   s.push_back({junk, junk + 100});
+                                 },
+                                 ReaderEnd::NoFurtherMagic},
+                      DamageCase{"aMagicWithTooFewBytesForAHeaderAtTheEnd",
+                                 [](auto& f, auto& h, auto& s) {
+                                   h.push_back(f.Frame(FRAME_JPEG, 1, 1));
+                                   const int64_t junk = f.Raw(Junk(40));
+                                   const int64_t magic = f.Raw({0x55, 0xAA, 0x15, 0xA8, 3, 0, 0});
+                                   s.push_back({junk, magic});
+                                 },
+                                 ReaderEnd::CutShort},
+                      DamageCase{"lastPayloadCutShort",
+                                 [](auto& f, auto& h, auto&) {
+                                   h.push_back(f.Frame(FRAME_H264_KEY, 1, 1));
+                                   f.Header(MakeHeader(FRAME_H264_NONKEY, 50), Junk(49));
+                                 },
+                                 ReaderEnd::CutShort},
+                      DamageCase{"uninterpretedBytesDoNotMatter",
+                                 [](auto& f, auto& h, auto&) {
+                                   FrameHeader header = MakeHeader(FRAME_H264_KEY, 3);
+                                   header.reserved5 = 0xFF;
+                                   header.reserved12 = 0xFFFFFFFFu;
+                                   for (uint8_t& b : header.reserved20) b = 0xA8;
+                                   h.push_back(f.Header(header, {1, 2, 3}));
+                                   h.push_back(f.Frame(FRAME_H264_NONKEY, 1, 2));
+                                 },
+                                 ReaderEnd::EndOfFile}),
     [](const ::testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
 
 TEST(ReaderDamage, TheDamagedFixturesPlayTheirIntactFrames) {
@@ -443,7 +452,8 @@ TEST(ReaderDamage, TheDamagedFixturesPlayTheirIntactFrames) {
   // frame 5 a length over the limit and frame 6 a broken magic, and cuts the last payload.
   for (const char* name : {"tests/data/h264_320x240", "tests/data/jpeg_640x480"}) {
     SCOPED_TRACE(name);
-    const auto whole = testsupport::ReadFileBytes(testsupport::SourcePath(name + std::string(".h264")));
+    const auto whole =
+        testsupport::ReadFileBytes(testsupport::SourcePath(name + std::string(".h264")));
     const auto damaged =
         testsupport::ReadFileBytes(testsupport::SourcePath(name + std::string("_damaged.h264")));
     ASSERT_FALSE(whole.empty());

@@ -56,7 +56,9 @@ struct LandingCase {
   int64_t landing;
 };
 
-void PrintTo(const LandingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LandingCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SeekLanding : public ::testing::TestWithParam<LandingCase> {};
 
@@ -82,16 +84,14 @@ TEST_P(SeekLanding, ResumesAtTheFirstKeyOrJpegFrameEndingAtOrAfterTheTarget) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, SeekLanding,
-    ::testing::Values(LandingCase{"zero", 0, 0}, LandingCase{"negative", -5, 0},
-                      LandingCase{"firstByte", 1, 0},
-                      LandingCase{"keyFrameEndingRightBeforeTheTarget", 132, 0},
-                      LandingCase{"pastItPassesTheNonKeyAndTheJunk", 133, 300},
-                      LandingCase{"insideAKeyFrame", 350, 300},
-                      LandingCase{"atTheEndOfAKeyFrame", 432, 300},
-                      LandingCase{"nextIsAJpegFrame", 433, 564},
-                      LandingCase{"atTheEndOfTheJpegFrame", 696, 564},
-                      LandingCase{"onlyNonKeyFramesLeft", 697, -1},
-                      LandingCase{"pastTheEndOfTheFile", 100000, -1}),
+    ::testing::Values(
+        LandingCase{"zero", 0, 0}, LandingCase{"negative", -5, 0}, LandingCase{"firstByte", 1, 0},
+        LandingCase{"keyFrameEndingRightBeforeTheTarget", 132, 0},
+        LandingCase{"pastItPassesTheNonKeyAndTheJunk", 133, 300},
+        LandingCase{"insideAKeyFrame", 350, 300}, LandingCase{"atTheEndOfAKeyFrame", 432, 300},
+        LandingCase{"nextIsAJpegFrame", 433, 564}, LandingCase{"atTheEndOfTheJpegFrame", 696, 564},
+        LandingCase{"onlyNonKeyFramesLeft", 697, -1},
+        LandingCase{"pastTheEndOfTheFile", 100000, -1}),
     [](const ::testing::TestParamInfo<LandingCase>& info) { return info.param.name; });
 
 TEST(SeekLanding, AStoppedContextDoesNotScan) {
@@ -130,7 +130,8 @@ struct EndlessSource {
     auto* self = static_cast<EndlessSource*>(cookie);
     // A guard for a scan that does not stop: the data ends, so the test ends and fails.
     if (self->readAfterStop > (int64_t{64} << 20)) return 0;
-    for (size_t i = 0; i < size; ++i) buffer[i] = static_cast<char>(self->ByteAt(self->position + i));
+    for (size_t i = 0; i < size; ++i)
+      buffer[i] = static_cast<char>(self->ByteAt(self->position + i));
     self->position += static_cast<int64_t>(size);
     if (self->position >= self->stopAfter) {
       self->running->store(0);
@@ -311,8 +312,8 @@ TEST_F(LargeRecording, ReadingResynchronisesPastFourGigabytes) {
   ReadFrames(*context);
 
   EXPECT_EQ(observer.FrameOffsets(), (std::vector<int64_t>{beforeJunk, past4GiB}));
-  EXPECT_EQ(observer.Skips(), (std::vector<RecordingObserver::Skip>{{junkAt, past4GiB},
-                                                                     {lastEnd, fileLength}}));
+  EXPECT_EQ(observer.Skips(),
+            (std::vector<RecordingObserver::Skip>{{junkAt, past4GiB}, {lastEnd, fileLength}}));
   EXPECT_EQ(log->Inputs().back().data, payloadC);
 }
 

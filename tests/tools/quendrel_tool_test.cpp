@@ -100,7 +100,9 @@ struct FramesCase {
   std::string lines;  // after the header line
 };
 
-void PrintTo(const FramesCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FramesCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ToolFrames : public QuendrelTool, public ::testing::WithParamInterface<FramesCase> {};
 
@@ -115,31 +117,30 @@ TEST_P(ToolFrames, PrintsExactlyTheFramesTheReaderHandsOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ToolFrames,
-    ::testing::Values(
-        FramesCase{"plain",
-                   {},
-                   "36\t0\t10\t100\t500\t100\t0\n"
-                   "78\t1\t3\t100\t540\t100\t40\n"
-                   "148\t0\t0\t101\t20\t101\t480\n"
-                   "180\t1\t5\t103\t20\t103\t200\n"},
-        FramesCase{"fast",
-                   {"--fast"},
-                   "36\t0\t10\t100\t500\t100\t50\n"
-                   "78\t1\t3\t100\t540\t100\t50\n"
-                   "148\t0\t0\t101\t20\t101\t50\n"
-                   "180\t1\t5\t103\t20\t103\t50\n"},
-        FramesCase{"fromInsideTheJunk",
-                   {"--from", "100"},
-                   "148\t0\t0\t101\t20\t101\t0\n"
-                   "180\t1\t5\t103\t20\t103\t200\n"},
-        // Before any key frame the gate still holds back the leading non-key frame.
-        FramesCase{"fromZero",
-                   {"--from", "0"},
-                   "36\t0\t10\t100\t500\t100\t0\n"
-                   "78\t1\t3\t100\t540\t100\t40\n"
-                   "148\t0\t0\t101\t20\t101\t480\n"
-                   "180\t1\t5\t103\t20\t103\t200\n"},
-        FramesCase{"fromPastTheLastKeyFrame", {"--from", "181"}, ""}),
+    ::testing::Values(FramesCase{"plain",
+                                 {},
+                                 "36\t0\t10\t100\t500\t100\t0\n"
+                                 "78\t1\t3\t100\t540\t100\t40\n"
+                                 "148\t0\t0\t101\t20\t101\t480\n"
+                                 "180\t1\t5\t103\t20\t103\t200\n"},
+                      FramesCase{"fast",
+                                 {"--fast"},
+                                 "36\t0\t10\t100\t500\t100\t50\n"
+                                 "78\t1\t3\t100\t540\t100\t50\n"
+                                 "148\t0\t0\t101\t20\t101\t50\n"
+                                 "180\t1\t5\t103\t20\t103\t50\n"},
+                      FramesCase{"fromInsideTheJunk",
+                                 {"--from", "100"},
+                                 "148\t0\t0\t101\t20\t101\t0\n"
+                                 "180\t1\t5\t103\t20\t103\t200\n"},
+                      // Before any key frame the gate still holds back the leading non-key frame.
+                      FramesCase{"fromZero",
+                                 {"--from", "0"},
+                                 "36\t0\t10\t100\t500\t100\t0\n"
+                                 "78\t1\t3\t100\t540\t100\t40\n"
+                                 "148\t0\t0\t101\t20\t101\t480\n"
+                                 "180\t1\t5\t103\t20\t103\t200\n"},
+                      FramesCase{"fromPastTheLastKeyFrame", {"--from", "181"}, ""}),
     [](const ::testing::TestParamInfo<FramesCase>& info) { return info.param.name; });
 
 TEST_F(QuendrelTool, FramesOfAJpegRecordingWaitAfterwardsAndCountSeconds) {
@@ -162,7 +163,7 @@ TEST_F(QuendrelTool, SeekPrintsWhereReadingResumes) {
   testsupport::TempDir dir;
   const std::string path = WriteWalkFile(dir);
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"-3", "0"},   {"0", "0"},     {"1", "36"},    {"78", "36"},
+      {"-3", "0"},   {"0", "0"},     {"1", "36"},   {"78", "36"},
       {"79", "148"}, {"180", "148"}, {"181", "-1"}, {"99999999999", "-1"}};
   for (const auto& [target, landing] : cases) {
     SCOPED_TRACE(target);
@@ -175,7 +176,8 @@ TEST_F(QuendrelTool, SeekPrintsWhereReadingResumes) {
 TEST_F(QuendrelTool, InfoSummarisesPlayerFramesDamageAndEnd) {
   testsupport::TempDir dir;
   RecordingBuilder file;
-  for (int i = 0; i < 3; ++i) file.Frame(FRAME_H264_KEY, 100, static_cast<uint16_t>(100 + i * 40), 8);
+  for (int i = 0; i < 3; ++i)
+    file.Frame(FRAME_H264_KEY, 100, static_cast<uint16_t>(100 + i * 40), 8);
   file.Raw(std::vector<uint8_t>(50, 0x11));
   file.Frame(FRAME_H264_NONKEY, 101, 500, 8);
   file.Raw(std::vector<uint8_t>(20, 0x22));  // too short for a header
@@ -183,10 +185,11 @@ TEST_F(QuendrelTool, InfoSummarisesPlayerFramesDamageAndEnd) {
   const ToolRun run = RunTool({"info", dir.File("i.h264")});
   ASSERT_EQ(run.status, 0) << run.err;
   for (const std::string& expected :
-       {"length:           " + std::to_string(file.Size()) + " bytes", std::string("player:           H.264"),
-        std::string("frames handed on: 4"), std::string("key frames:       3"),
-        std::string("duration:         1.400 s"), std::string("skipped:          50 bytes in 1 place"),
-        std::string("50 bytes at 120"), std::string("ends:             cut short")}) {
+       {"length:           " + std::to_string(file.Size()) + " bytes",
+        std::string("player:           H.264"), std::string("frames handed on: 4"),
+        std::string("key frames:       3"), std::string("duration:         1.400 s"),
+        std::string("skipped:          50 bytes in 1 place"), std::string("50 bytes at 120"),
+        std::string("ends:             cut short")}) {
     EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
   }
 }
@@ -214,11 +217,18 @@ TEST_F(QuendrelTool, AFileThatCannotBeOpenedIsAnErrorWithNothingOnStdout) {
 TEST_F(QuendrelTool, BadArgumentsAreUsageErrorsAndHelpIsThere) {
   testsupport::TempDir dir;
   const std::string path = WriteWalkFile(dir);
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"frames"}, {"frames", path, "--from"},
-        {"frames", path, "--from", "12x"}, {"frames", path, "--slow"}, {"seek", path},
-        {"seek", path, "ten"}, {"info"}, {"render", path}, {"render", path, "o", "--depth", "8"},
-        {"render", path, "o", "--size", "0x10"}, {"nonsense"}, {}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"frames"},
+                                               {"frames", path, "--from"},
+                                               {"frames", path, "--from", "12x"},
+                                               {"frames", path, "--slow"},
+                                               {"seek", path},
+                                               {"seek", path, "ten"},
+                                               {"info"},
+                                               {"render", path},
+                                               {"render", path, "o", "--depth", "8"},
+                                               {"render", path, "o", "--size", "0x10"},
+                                               {"nonsense"},
+                                               {}}) {
     std::string joined;
     for (const std::string& arg : args) joined += arg + " ";
     SCOPED_TRACE(joined);

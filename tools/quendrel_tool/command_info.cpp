@@ -153,8 +153,8 @@ int CommandInfo(const Args& args) {
   bool playerMade = false;
   const int64_t fileLength = WalkRecording(
       path, WalkOptions{}, summary,
-      [&](const uint8_t* data, int32_t length, uint32_t) { size.Offer(kind, data, length); },
-      &kind, &playerMade);
+      [&](const uint8_t* data, int32_t length, uint32_t) { size.Offer(kind, data, length); }, &kind,
+      &playerMade);
   if (summary.end == ReaderEnd::OpenFailed) {
     ReportFileError("info", path, "cannot be opened");
     return 2;
@@ -165,20 +165,21 @@ int CommandInfo(const Args& args) {
   };
   line("file:", path);
   line("length:", std::to_string(fileLength) + " bytes");
-  line("player:", !playerMade ? "none (no valid frame)"
-                              : (kind == PlayerKind::H264 ? "H.264" : "JPEG"));
+  line("player:",
+       !playerMade ? "none (no valid frame)" : (kind == PlayerKind::H264 ? "H.264" : "JPEG"));
   line("frames handed on:", std::to_string(summary.frames));
   line("key frames:", std::to_string(summary.landingFrames) + " (where a seek can land)");
-  line("picture size:", size.width > 0 ? std::to_string(size.width) + "x" +
-                                             std::to_string(size.height)
-                                       : "unknown (no frame decodes)");
+  line("picture size:", size.width > 0
+                            ? std::to_string(size.width) + "x" + std::to_string(size.height)
+                            : "unknown (no frame decodes)");
   if (summary.frames > 0) {
     line("first capture:", CaptureTime(summary.first) + " (local time)");
     line("last capture:", CaptureTime(summary.last) + " (local time)");
     const int64_t firstMs = int64_t{summary.first.seconds} * 1000 + summary.first.milliseconds;
     const int64_t lastMs = int64_t{summary.last.seconds} * 1000 + summary.last.milliseconds;
     char duration[48];
-    std::snprintf(duration, sizeof duration, "%.3f s", static_cast<double>(lastMs - firstMs) / 1000);
+    std::snprintf(duration, sizeof duration, "%.3f s",
+                  static_cast<double>(lastMs - firstMs) / 1000);
     line("duration:", duration);
   }
   int64_t skippedBytes = 0;

@@ -134,8 +134,7 @@ class RenderSink {
     const size_t rowBytes = static_cast<size_t>(picture.width) * bytesPerPixel;
     picture.bytes.resize(rowBytes * static_cast<size_t>(picture.height));
     for (int32_t y = 0; y < picture.height; ++y) {
-      const uint8_t* from = source.bits +
-                            static_cast<ptrdiff_t>(clipped.top + y) * source.pitch +
+      const uint8_t* from = source.bits + static_cast<ptrdiff_t>(clipped.top + y) * source.pitch +
                             static_cast<ptrdiff_t>(clipped.left) * bytesPerPixel;
       std::memcpy(picture.bytes.data() + rowBytes * y, from, rowBytes);
     }
@@ -196,8 +195,7 @@ class RenderSink {
 // so that the reader hands on the next only then: the queue never reaches its flush rule.
 class RenderH264Player final : public CH264Player {
  public:
-  RenderH264Player(platform::Window* notifyWindow, platform::Window* videoWindow,
-                   RenderSink& sink)
+  RenderH264Player(platform::Window* notifyWindow, platform::Window* videoWindow, RenderSink& sink)
       : CH264Player(notifyWindow, videoWindow), sink(sink) {}
   // The loop below uses this object's members: it ends before they go.
   ~RenderH264Player() override { StopDecodeThread(); }

@@ -21,13 +21,14 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"frames", "one line per frame the reader hands on, with its pacing wait",
-     &tool::CommandFrames, false},
+    {"frames", "one line per frame the reader hands on, with its pacing wait", &tool::CommandFrames,
+     false},
     {"seek", "the offset where reading resumes after a seek to a byte", &tool::CommandSeek, false},
     {"info", "a summary of a recording: player, frames, times, damage", &tool::CommandInfo, false},
-    {"render", "plays a recording headless and writes every picture drawn",
-     &tool::CommandRender, true},
-    {"record", "plays a recording headless and records it into an AVI file", &tool::CommandRecord, true},
+    {"render", "plays a recording headless and writes every picture drawn", &tool::CommandRender,
+     true},
+    {"record", "plays a recording headless and records it into an AVI file", &tool::CommandRecord,
+     true},
 };
 
 void PrintHelp(FILE* out) {

@@ -58,8 +58,7 @@ class HandOffPlayer final : public CVideoPlayer {
   explicit HandOffPlayer(Sink onInput) : CVideoPlayer(nullptr), onInput(std::move(onInput)) {}
 
   int Start() override { return 1; }
-  int InputData(const uint8_t* data, int32_t length, uint32_t keyFlag,
-                uint32_t timestamp) override;
+  int InputData(const uint8_t* data, int32_t length, uint32_t keyFlag, uint32_t timestamp) override;
   void DecodeLoop() override {}
   int Refresh() override { return 1; }
   int Snapshot(const std::string&) override { return 0; }
@@ -71,16 +70,15 @@ class HandOffPlayer final : public CVideoPlayer {
 
 // How a walk of the reader loop is set up.
 struct WalkOptions {
-  bool fast = false;      // as if fast playback were on for the whole run
-  bool seek = false;      // as if a seek to seekTarget were requested before the first pass
+  bool fast = false;  // as if fast playback were on for the whole run
+  bool seek = false;  // as if a seek to seekTarget were requested before the first pass
   int64_t seekTarget = 0;
 };
 
 // Runs the reader's own loop over path on this thread, without waiting. The player made is a
 // HandOffPlayer feeding onInput; *kind receives its kind when one is made. Reports to
 // observer; returns the file length the reader posted, or -1 when it posted none.
-int64_t WalkRecording(const std::string& path, const WalkOptions& options,
-                      ReaderObserver& observer, const HandOffPlayer::Sink& onInput,
-                      PlayerKind* kind, bool* playerMade);
+int64_t WalkRecording(const std::string& path, const WalkOptions& options, ReaderObserver& observer,
+                      const HandOffPlayer::Sink& onInput, PlayerKind* kind, bool* playerMade);
 
 }  // namespace tool

@@ -17,9 +17,7 @@ class LengthWindow final : public platform::Window {
     if (message == WM_PLAYER_FILESIZE) fileLength = static_cast<int64_t>(wParam);
   }
   platform::Rect GetClientRect() const override { return platform::Rect{}; }
-  platform::Point ClientToScreen(platform::Point clientPoint) const override {
-    return clientPoint;
-  }
+  platform::Point ClientToScreen(platform::Point clientPoint) const override { return clientPoint; }
   void Present(const platform::PixelView&, const platform::Rect&, const platform::Rect&,
                const platform::Rect&) override {}
   void InvalidateErase() override {}
@@ -31,8 +29,7 @@ class LengthWindow final : public platform::Window {
 
 void ReportFileError(const std::string& command, const std::string& path,
                      const std::string& reason) {
-  std::fprintf(stderr, "quendrel-tool %s: %s: %s\n", command.c_str(), path.c_str(),
-               reason.c_str());
+  std::fprintf(stderr, "quendrel-tool %s: %s: %s\n", command.c_str(), path.c_str(), reason.c_str());
 }
 
 int UsageError(const std::string& command, const std::string& usage, const std::string& problem) {
@@ -69,16 +66,17 @@ bool ParseInt64(const std::string& text, int64_t* value) {
   return true;
 }
 
-bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
+}
 
 int HandOffPlayer::InputData(const uint8_t* data, int32_t length, uint32_t, uint32_t timestamp) {
   if (onInput) onInput(data, length, timestamp);
   return 1;
 }
 
-int64_t WalkRecording(const std::string& path, const WalkOptions& options,
-                      ReaderObserver& observer, const HandOffPlayer::Sink& onInput,
-                      PlayerKind* kind, bool* playerMade) {
+int64_t WalkRecording(const std::string& path, const WalkOptions& options, ReaderObserver& observer,
+                      const HandOffPlayer::Sink& onInput, PlayerKind* kind, bool* playerMade) {
   CountingClock clock;
   LengthWindow notify;
   std::unique_ptr<PlaybackContext> context = CreatePlaybackContext(path);
