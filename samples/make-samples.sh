@@ -18,12 +18,14 @@ h264() {  # size rate seconds gop bitrate out [extra filter]
   q -f lavfi -i "testsrc2=size=${size}:rate=${rate}" -t "$seconds" -vf "$filter" \
     -c:v libx264 -preset medium -profile:v main -bf 0 -g "$gop" -keyint_min "$gop" \
     -sc_threshold 0 -b:v "$bitrate" -maxrate "$bitrate" -bufsize "$bitrate" \
-    -pix_fmt yuv420p -x264-params aud=1 -f h264 "$out"
+    -pix_fmt yuv420p -x264-params aud=1 -threads 1 -f h264 "$out"
 }
 
 # The demo starts 20 ms into a second, so no frame has a millisecond field of 0: the pacing
 # lets a frame whose predecessor says 0 ms go at once, which would jolt the picture.
-clock="drawtext=fontfile=${font}:text='%{pts\\:hms}':x=(w-tw)/2:y=h-th-40:fontsize=64:fontcolor=white:box=1:boxcolor=black@0.6"
+# A dark strip along the top, where cameras put their own text, keeps the red capture time
+# readable over the colour bars.
+clock="drawbox=x=0:y=0:w=iw:h=56:color=black:t=fill,drawtext=fontfile=${font}:text='%{pts\\:hms}':x=(w-tw)/2:y=h-th-40:fontsize=64:fontcolor=white:box=1:boxcolor=black@0.6"
 h264 1280x720 25 20 50 1400k "$work/demo.264" "$clock"
 "$maker" h264 "$work/demo.264" samples/demo.h264 --start 1773480413 --start-ms 20 \
   --fps 25 --seed 7
