@@ -32,6 +32,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "bench/bench_support.h"
 #include "h264/h264_player.h"
 #include "input/frame_header.h"
 #include "platform/display.h"
@@ -45,21 +46,8 @@ struct Frame {
   uint32_t seconds = 0;
 };
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  uint8_t buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + got);
-  }
-  std::fclose(file);
-  return bytes;
-}
-
 std::vector<Frame> ReadRecordingFrames(const std::string& path, size_t limit) {
-  const std::vector<uint8_t> bytes = ReadBytes(path);
+  const std::vector<uint8_t> bytes = benchsupport::ReadFileBytes(path);
   std::vector<Frame> frames;
   size_t at = 0;
   while (at + FRAME_HEADER_SIZE <= bytes.size() && frames.size() < limit) {
@@ -112,7 +100,8 @@ std::vector<Frame> Encode1080p() {
       "-x264-params aud=1 -f h264 '" +
       out + "'";
   std::vector<Frame> frames;
-  if (std::system(command.c_str()) == 0) frames = SplitAtDelimiters(ReadBytes(out), 1773480413);
+  if (std::system(command.c_str()) == 0)
+    frames = SplitAtDelimiters(benchsupport::ReadFileBytes(out), 1773480413);
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
   return frames;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "jpeg/jpeg_player.h"
 #include "platform/jpeg_codec.h"
 #include "platform/memory_window.h"
@@ -63,17 +64,7 @@ std::vector<uint8_t> MakeCameraLikeJpeg(Size size) {
   const platform::PixelView view{pixels.data(), size.width * 4, size.width, size.height,
                                  platform::PixelFormat::Rgb32};
   std::vector<uint8_t> jpeg;
-  if (platform::WriteJpegFile(view, 85, path)) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file) {
-      uint8_t buffer[65536];
-      size_t got;
-      while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        jpeg.insert(jpeg.end(), buffer, buffer + got);
-      }
-      std::fclose(file);
-    }
-  }
+  if (platform::WriteJpegFile(view, 85, path)) jpeg = benchsupport::ReadFileBytes(path);
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
   return jpeg;

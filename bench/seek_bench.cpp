@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "input/frame_header.h"
 #include "input/playback_context.h"
 #include "input/reader.h"
@@ -30,20 +31,6 @@
 namespace {
 
 constexpr int64_t RECORDING_BYTES = int64_t{1} << 30;
-
-// The fixture's frames, read once.
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  uint8_t buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + got);
-  }
-  std::fclose(file);
-  return bytes;
-}
 
 struct Recording {
   std::string dir;
@@ -64,8 +51,8 @@ struct Recording {
 
 // Repeats the fixture until the file holds 1 GiB, noting where each frame begins.
 void Build(Recording& r) {
-  const std::vector<uint8_t> fixture =
-      ReadAll(std::string(QUENDREL_SOURCE_DIR) + "/tests/data/h264_320x240.h264");
+  const std::vector<uint8_t> fixture = benchsupport::ReadFileBytes(
+      std::string(QUENDREL_SOURCE_DIR) + "/tests/data/h264_320x240.h264");
   std::string pattern =
       (std::filesystem::temp_directory_path() / "quendrel-seek-bench-XXXXXX").string();
   if (fixture.empty() || mkdtemp(pattern.data()) == nullptr) return;
@@ -180,15 +167,7 @@ void BM_SeekToLastKeyFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_SeekToLastKeyFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3);
 
-// The reader's clock with nothing slept: time moves by the waits alone.
-class CountingClock final : public platform::Clock {
- public:
-  uint32_t TickMs() override { return now; }
-  void SleepMs(uint32_t ms) override { now += ms; }
-
- private:
-  uint32_t now = 0;
-};
+using platform::CountingClock;
 
 class DroppingPlayer final : public CVideoPlayer {
  public:

@@ -28,15 +28,7 @@ namespace readerchecks {
 
 constexpr size_t INPUT_PREFIX = 9;
 
-// The reader's clock with nothing slept.
-class CountingClock final : public platform::Clock {
- public:
-  uint32_t TickMs() override { return now; }
-  void SleepMs(uint32_t ms) override { now += ms; }
-
- private:
-  uint32_t now = 0;
-};
+using platform::CountingClock;
 
 struct Input {
   std::vector<uint8_t> file;

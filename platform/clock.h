@@ -17,4 +17,15 @@ class Clock {
 // The process-wide real clock (steady_clock and this_thread::sleep_for).
 Clock& RealClock();
 
+// A clock whose time moves only by its own sleeps, which return at once: a thread's waits are
+// counted, never waited. For tools and benchmarks that walk a recording at full speed.
+class CountingClock final : public Clock {
+ public:
+  uint32_t TickMs() override { return now; }
+  void SleepMs(uint32_t ms) override { now += ms; }
+
+ private:
+  uint32_t now = 0;
+};
+
 }  // namespace platform

@@ -39,16 +39,7 @@ bool ParseInt64(const std::string& text, int64_t* value);
 
 bool IsHelp(const std::string& arg);
 
-// A clock whose time moves only by its own sleeps, which return at once: the reader's waits
-// are counted, never waited.
-class CountingClock final : public platform::Clock {
- public:
-  uint32_t TickMs() override { return now; }
-  void SleepMs(uint32_t ms) override { now += ms; }
-
- private:
-  uint32_t now = 0;
-};
+using platform::CountingClock;
 
 // A player without a decode thread: each frame handed on goes to onInput (which may be empty)
 // and is dropped.
