@@ -100,7 +100,9 @@ uint64_t FileSize(int fd) {
   return static_cast<uint64_t>(status.st_size);
 }
 
-uint32_t ChunkBytes(uint32_t payload) { return 8 + payload + (payload & 1); }
+uint32_t ChunkBytes(uint32_t payload) {
+  return 8 + payload + (payload & 1);
+}
 
 }  // namespace
 
@@ -131,7 +133,7 @@ struct AviFile::Core {
   uint64_t riffOffset = 0;  // start of the RIFF list now open
   uint64_t moviOffset = 0;  // its 'LIST' movi header
   bool riffOpen = false;
-  uint64_t writeEnd = 0;  // end of the last whole sample
+  uint64_t writeEnd = 0;        // end of the last whole sample
   std::vector<Sample> samples;  // those of the open RIFF
 
   std::vector<RiffEntry> closedRiffs;
@@ -244,9 +246,8 @@ struct AviFile::Core {
     const uint64_t moviEnd = samplesEnd + (withStdIndex ? StdIndexBytes(count) : 0);
     const uint64_t riffEnd = moviEnd + (withIdx1 ? Idx1Bytes(count) : 0);
     if (withStdIndex) {
-      closedRiffs.push_back(
-          RiffEntry{samplesEnd, static_cast<uint32_t>(StdIndexBytes(count)),
-                    static_cast<uint32_t>(count)});
+      closedRiffs.push_back(RiffEntry{samplesEnd, static_cast<uint32_t>(StdIndexBytes(count)),
+                                      static_cast<uint32_t>(count)});
     }
     if (first) {
       firstRiffSamples = static_cast<uint32_t>(count);
@@ -312,8 +313,8 @@ struct AviFile::Core {
 
     out.U32(MakeFourCc("avih"));
     out.U32(56);
-    out.U32(static_cast<uint32_t>((uint64_t{1000000} * info.dwScale + info.dwRate / 2) /
-                                  info.dwRate));
+    out.U32(
+        static_cast<uint32_t>((uint64_t{1000000} * info.dwScale + info.dwRate / 2) / info.dwRate));
     out.U32(static_cast<uint32_t>(std::min<uint64_t>(maxBytesPerSecond, UINT32_MAX)));
     out.U32(0);  // padding granularity
     out.U32(hasIdx1 ? AVIF_HASINDEX : 0);
@@ -547,8 +548,7 @@ int AviStreamSetFormat(AviStream* stream, int32_t position, const void* format, 
 }
 
 int AviStreamWrite(AviStream* stream, int32_t start, int32_t samples, const void* buffer,
-                   int32_t bytes, uint32_t flags, int32_t* samplesWritten,
-                   int32_t* bytesWritten) {
+                   int32_t bytes, uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten) {
   if (samplesWritten != nullptr) *samplesWritten = 0;
   if (bytesWritten != nullptr) *bytesWritten = 0;
   if (stream == nullptr || samples != 1) return AVIERR_BADPARAM;

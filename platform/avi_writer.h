@@ -95,8 +95,7 @@ int AviStreamSetFormat(AviStream* stream, int32_t position, const void* format, 
 // far, samples must be 1). bytes 0 writes an empty sample. flags: AVIIF_KEYFRAME or 0.
 // samplesWritten and bytesWritten may be null.
 int AviStreamWrite(AviStream* stream, int32_t start, int32_t samples, const void* buffer,
-                   int32_t bytes, uint32_t flags, int32_t* samplesWritten,
-                   int32_t* bytesWritten);
+                   int32_t bytes, uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten);
 
 // Both handles share the open file; whichever is released last completes it on disk. A file
 // completed before its stream and format were set holds nothing playable and is removed.
@@ -126,8 +125,8 @@ class AviStream {
  private:
   friend int AviFileCreateStream(AviFile*, std::unique_ptr<AviStream>*, const AviStreamInfo&);
   friend int AviStreamSetFormat(AviStream*, int32_t, const void*, int32_t);
-  friend int AviStreamWrite(AviStream*, int32_t, int32_t, const void*, int32_t, uint32_t,
-                            int32_t*, int32_t*);
+  friend int AviStreamWrite(AviStream*, int32_t, int32_t, const void*, int32_t, uint32_t, int32_t*,
+                            int32_t*);
   explicit AviStream(std::shared_ptr<AviFile::Core> core);
   std::shared_ptr<AviFile::Core> core;
 };

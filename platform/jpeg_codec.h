@@ -14,7 +14,7 @@ namespace platform {
 constexpr int64_t MAX_JPEG_PIXELS = 8192LL * 8192LL;
 
 struct DecodedImage {
-  int32_t width = 0;   // the JPEG's own size; 0 and 0 when it cannot be decoded
+  int32_t width = 0;  // the JPEG's own size; 0 and 0 when it cannot be decoded
   int32_t height = 0;
   std::vector<uint8_t> pixels;  // 32-bit rows (B, G, R, 0), perhaps at a reduced scale
   int32_t pixelWidth = 0;

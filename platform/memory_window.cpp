@@ -118,7 +118,8 @@ bool MemoryWindow::WaitFor(const std::function<bool()>& predicate,
     if (done) return true;
     // Short waits as well, so a predicate that watches something other than this window
     // (a file, another thread's state) is still seen soon.
-    auto wake = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
+    auto wake =
+        std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
     if (changed.wait_until(lock, wake) == std::cv_status::timeout &&
         std::chrono::steady_clock::now() >= deadline) {
       lock.unlock();

@@ -29,8 +29,8 @@ class CFrameQueue {
 
   // Copies length bytes of data; the caller keeps its buffer. Returns 1 whether or not the
   // frame was queued.
-  int Push(int32_t length, const uint8_t* data, uint32_t keyFlag, uint32_t timestamp,
-           int32_t width, int32_t height);
+  int Push(int32_t length, const uint8_t* data, uint32_t keyFlag, uint32_t timestamp, int32_t width,
+           int32_t height);
 
   // Moves the front item out. Returns false, changing nothing, when the queue is empty.
   bool Pop(FrameItem* item);

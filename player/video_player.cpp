@@ -35,7 +35,9 @@ int CVideoPlayer::Stop() {
   return 1;
 }
 
-void CVideoPlayer::StopDecodeThread() { Stop(); }
+void CVideoPlayer::StopDecodeThread() {
+  Stop();
+}
 
 int CVideoPlayer::InputData(const uint8_t* data, int32_t length, uint32_t keyFlag,
                             uint32_t timestamp) {
@@ -50,7 +52,9 @@ void CVideoPlayer::SetOsdText(const char* text) {
   std::strncpy(osdText, text, sizeof osdText - 1);
 }
 
-void CVideoPlayer::ShowOsd(int32_t on) { osdOn.store(on > 0 ? 1 : 0); }
+void CVideoPlayer::ShowOsd(int32_t on) {
+  osdOn.store(on > 0 ? 1 : 0);
+}
 
 int CVideoPlayer::StopRecord() {
   CriticalSectionGuard guard(recorderLock);
@@ -67,12 +71,14 @@ int CVideoPlayer::BeginRecording(const std::string& path, int32_t codecKind) {
   return 1;
 }
 
-int CVideoPlayer::RecordFrame(const uint8_t* data, int32_t length, uint32_t keyFlag,
-                              int32_t width, int32_t height) {
+int CVideoPlayer::RecordFrame(const uint8_t* data, int32_t length, uint32_t keyFlag, int32_t width,
+                              int32_t height) {
   CriticalSectionGuard guard(recorderLock);
   if (!recorder || !recorder->frameQueue) return 0;
   recorder->frameQueue->Push(length, data, keyFlag, 0, width, height);
   return 1;
 }
 
-void CVideoPlayer::DecodeThreadProc(CVideoPlayer* player) { player->DecodeLoop(); }
+void CVideoPlayer::DecodeThreadProc(CVideoPlayer* player) {
+  player->DecodeLoop();
+}

@@ -27,8 +27,7 @@ class CVideoPlayer {
   // Clears running and joins the decode thread. Returns 1.
   virtual int Stop();
   // Queues a copy of one compressed frame; the caller keeps its buffer. Returns 1.
-  virtual int InputData(const uint8_t* data, int32_t length, uint32_t keyFlag,
-                        uint32_t timestamp);
+  virtual int InputData(const uint8_t* data, int32_t length, uint32_t keyFlag, uint32_t timestamp);
   // Body of the decode thread: returns once running is found 0.
   virtual void DecodeLoop() = 0;
   // Draws the last picture again.
@@ -60,13 +59,13 @@ class CVideoPlayer {
   void StopDecodeThread();
 
   platform::Window* videoWindow;
-  std::thread thread;                 // not joinable = no decode thread
-  std::atomic<int32_t> running{0};    // written by the owner, polled by the decode thread
+  std::thread thread;               // not joinable = no decode thread
+  std::atomic<int32_t> running{0};  // written by the owner, polled by the decode thread
   std::unique_ptr<CFrameQueue> frameQueue;
   std::unique_ptr<CAviRecorder> recorder;  // read and written only under recorderLock
   char osdText[128];
   std::atomic<int32_t> osdOn{0};
-  CCriticalSection recorderLock;      // guards recorder
+  CCriticalSection recorderLock;  // guards recorder
 
  private:
   static void DecodeThreadProc(CVideoPlayer* player);

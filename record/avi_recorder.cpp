@@ -29,8 +29,8 @@ bool OpenAviFile(CAviRecorder* recorder, const FrameItem& frame) {
   state->width = frame.width;
   state->height = frame.height;
   PrepareDirectories(recorder->path);
-  if (platform::AviFileOpen(&state->file, recorder->path, AVI_OPEN_MODE,
-                            recorder->writerOptions) != 0 ||
+  if (platform::AviFileOpen(&state->file, recorder->path, AVI_OPEN_MODE, recorder->writerOptions) !=
+          0 ||
       !state->file) {
     return false;
   }
@@ -46,8 +46,8 @@ bool OpenAviFile(CAviRecorder* recorder, const FrameItem& frame) {
 // Writes the next sample (an empty one for bytes 0), always flagged as a key frame.
 bool WriteSample(AviFileState* state, const uint8_t* data, int32_t bytes) {
   const int32_t n = state->sampleCount++;
-  return platform::AviStreamWrite(state->stream.get(), n, 1, data, bytes,
-                                  platform::AVIIF_KEYFRAME, nullptr, nullptr) == 0;
+  return platform::AviStreamWrite(state->stream.get(), n, 1, data, bytes, platform::AVIIF_KEYFRAME,
+                                  nullptr, nullptr) == 0;
 }
 
 }  // namespace
@@ -139,8 +139,8 @@ void DestroyRecorder(std::unique_ptr<CAviRecorder> recorder) {
 }
 
 int CreateAviStream(AviFileState* state) {
-  const uint32_t handler =
-      state->codecKind == AVI_CODEC_H264 ? platform::MakeFourCc("h264") : platform::MakeFourCc("mjpg");
+  const uint32_t handler = state->codecKind == AVI_CODEC_H264 ? platform::MakeFourCc("h264")
+                                                              : platform::MakeFourCc("mjpg");
   state->streamInfo = platform::AviStreamInfo{};
   platform::AviStreamInfo& info = state->streamInfo;
   info.fccType = platform::MakeFourCc("vids");

@@ -16,7 +16,7 @@ struct AviFileState {
   std::unique_ptr<platform::AviFile> file;
   platform::AviStreamInfo streamInfo;  // the header the stream was created from
   std::unique_ptr<platform::AviStream> stream;
-  int32_t width = 0;        // picture size of the first recorded frame
+  int32_t width = 0;  // picture size of the first recorded frame
   int32_t height = 0;
   int32_t sampleCount = 0;  // number of the next sample to write
   int32_t codecKind = 0;
@@ -25,8 +25,8 @@ struct AviFileState {
 // One recording: its thread, its queue of compressed frames and its output file.
 // Created and destroyed by a player under the player's recorderLock.
 struct CAviRecorder {
-  std::atomic<int32_t> running{0};   // set by StartRecorderThread, cleared only by DestroyRecorder
-  std::thread thread;                // not joinable = no thread
+  std::atomic<int32_t> running{0};  // set by StartRecorderThread, cleared only by DestroyRecorder
+  std::thread thread;               // not joinable = no thread
   std::unique_ptr<CFrameQueue> frameQueue;
   std::unique_ptr<AviFileState> fileState;  // created and freed by the recorder thread alone
   std::string path;

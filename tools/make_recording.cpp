@@ -69,7 +69,9 @@ std::vector<Nal> SplitNals(const std::vector<uint8_t>& s) {
   return nals;
 }
 
-bool IsVcl(int type) { return type == 1 || type == 5; }
+bool IsVcl(int type) {
+  return type == 1 || type == 5;
+}
 
 // An access unit begins at a delimiter, parameter set or SEI that follows a slice, or at a
 // slice whose first_mb_in_slice is 0 (ue(v) 0 is a single 1 bit) after another slice.
@@ -125,7 +127,8 @@ class RecordingWriter {
     SerializeFrameHeader(header, bytes);
     ++index;
     return std::fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes &&
-           (payload.empty() || std::fwrite(payload.data(), 1, payload.size(), file) == payload.size());
+           (payload.empty() ||
+            std::fwrite(payload.data(), 1, payload.size(), file) == payload.size());
   }
 
   uint32_t Frames() const { return index; }
@@ -144,8 +147,10 @@ bool ParseOptions(int argc, char** argv, int first, Options* options,
     if ((arg == "--start" || arg == "--start-ms" || arg == "--fps" || arg == "--seed") &&
         i + 1 < argc) {
       const char* value = argv[++i];
-      if (arg == "--start-ms") options->startMs = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
-      if (arg == "--start") options->startSeconds = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+      if (arg == "--start-ms")
+        options->startMs = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+      if (arg == "--start")
+        options->startSeconds = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
       if (arg == "--fps") options->fps = std::strtod(value, nullptr);
       if (arg == "--seed") options->seed = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
     } else if (arg.rfind("--", 0) == 0) {
@@ -239,11 +244,11 @@ int DamageRecording(const std::vector<std::string>& args) {
     return 1;
   }
   std::vector<uint8_t> out(in);
-  out[offsets[3] + 4] = 2;                                     // a type no player takes
-  out[offsets[5] + 18] = 0x10;                                 // dataLength 0x10xxxx > limit
-  out[offsets[6]] = 0x54;                                      // magic broken
-  out.resize(offsets.back() + FRAME_HEADER_SIZE + 5);          // last payload cut short
-  const uint8_t junk[45] = {0x13, 0x37, 0x55, 0xAA, 0x15};     // a magic inside the junk's header
+  out[offsets[3] + 4] = 2;                                  // a type no player takes
+  out[offsets[5] + 18] = 0x10;                              // dataLength 0x10xxxx > limit
+  out[offsets[6]] = 0x54;                                   // magic broken
+  out.resize(offsets.back() + FRAME_HEADER_SIZE + 5);       // last payload cut short
+  const uint8_t junk[45] = {0x13, 0x37, 0x55, 0xAA, 0x15};  // a magic inside the junk's header
   out.insert(out.begin(), junk, junk + sizeof junk);
   FILE* file = std::fopen(args[1].c_str(), "wb");
   if (file == nullptr || std::fwrite(out.data(), 1, out.size(), file) != out.size()) {

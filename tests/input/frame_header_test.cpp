@@ -53,14 +53,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ValidityCase>& info) { return info.param.name; });
 
 TEST(FrameHeader, ParsesLittleEndianFieldsWhateverTheOtherBytes) {
-  const uint8_t bytes[FRAME_HEADER_SIZE] = {
-      0x55, 0xAA, 0x15, 0xA8,  // magic
-      0x03, 0xEE,              // type, not interpreted
-      0xE7, 0x03,              // 999 ms
-      0x78, 0x56, 0x34, 0x12,  // seconds
-      0xDE, 0xAD, 0xBE, 0xEF,  // not interpreted
-      0x00, 0x00, 0x08, 0x00,  // 0x80000
-      1,    2,    3,    4,    5, 6, 7, 8, 9, 10, 11, 12};
+  const uint8_t bytes[FRAME_HEADER_SIZE] = {0x55, 0xAA, 0x15, 0xA8,  // magic
+                                            0x03, 0xEE,              // type, not interpreted
+                                            0xE7, 0x03,              // 999 ms
+                                            0x78, 0x56, 0x34, 0x12,  // seconds
+                                            0xDE, 0xAD, 0xBE, 0xEF,  // not interpreted
+                                            0x00, 0x00, 0x08, 0x00,  // 0x80000
+                                            1,    2,    3,    4,    5, 6, 7, 8, 9, 10, 11, 12};
   FrameHeader h = ParseFrameHeader(bytes);
   EXPECT_EQ(h.magic, FRAME_MAGIC);
   EXPECT_EQ(h.frameType, FRAME_JPEG);

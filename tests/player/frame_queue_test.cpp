@@ -99,7 +99,8 @@ TEST(FrameQueue, DestroyingAQueueWithWaitingItemsFreesEachPayloadOnce) {
   // The sanitizer build turns a leak or a double free here into a failure.
   auto queue = std::make_unique<CFrameQueue>();
   std::vector<uint8_t> big(100000, 0x5A);
-  for (int i = 0; i < 25; ++i) queue->Push(static_cast<int32_t>(big.size()), big.data(), 1, 0, 0, 0);
+  for (int i = 0; i < 25; ++i)
+    queue->Push(static_cast<int32_t>(big.size()), big.data(), 1, 0, 0, 0);
   FrameItem popped;
   ASSERT_TRUE(queue->Pop(&popped));
   queue.reset();

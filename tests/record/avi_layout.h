@@ -60,7 +60,8 @@ struct AviLayout {
   // one, otherwise idx1.
   const std::vector<Sample>& Samples() const { return hasSuperIndex ? odmlIndex : idx1; }
   std::vector<uint8_t> Payload(const Sample& s) const {
-    return std::vector<uint8_t>(bytes.begin() + s.offset + 8, bytes.begin() + s.offset + 8 + s.size);
+    return std::vector<uint8_t>(bytes.begin() + s.offset + 8,
+                                bytes.begin() + s.offset + 8 + s.size);
   }
   uint32_t FormatU32(size_t at) const {
     return at + 4 <= format.size() ? U32(format.data() + at) : 0;
@@ -333,9 +334,11 @@ struct ProbedPacket {
 // The video packets as ffprobe reads them (it skips empty samples but counts them in the
 // time stamps). For H.264 ffmpeg takes the key flags from the bitstream, not the index.
 inline std::vector<ProbedPacket> ProbePackets(const std::string& path, int* status) {
-  std::string text = RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
-                                "packet=dts,size,flags -of csv=p=0 " + Quoted(path) + " 2>/dev/null",
-                                status);
+  std::string text = RunCommand(
+      "ffprobe -v error -select_streams v:0 -show_entries "
+      "packet=dts,size,flags -of csv=p=0 " +
+          Quoted(path) + " 2>/dev/null",
+      status);
   std::vector<ProbedPacket> packets;
   size_t line = 0;
   while (line < text.size()) {
@@ -355,8 +358,9 @@ inline std::vector<ProbedPacket> ProbePackets(const std::string& path, int* stat
 
 // One stream entry of ffprobe, e.g. ProbeStream(path, "codec_tag_string").
 inline std::string ProbeStream(const std::string& path, const std::string& entry) {
-  std::string text = RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=" +
-                                entry + " -of default=nw=1:nk=1 " + Quoted(path) + " 2>/dev/null");
+  std::string text =
+      RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=" + entry +
+                 " -of default=nw=1:nk=1 " + Quoted(path) + " 2>/dev/null");
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }

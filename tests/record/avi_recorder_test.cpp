@@ -143,9 +143,8 @@ TEST_P(RecorderFixtures, WritesOneSamplePer20MsThatFfmpegReadsAndDecodes) {
     EXPECT_EQ(packets[i].dts, static_cast<int64_t>(i) * c.samplesPerFrame);
     EXPECT_EQ(packets[i].key, frames[i].keyFlag != 0);
   }
-  const std::string decodeErrors =
-      avitest::RunCommand("ffmpeg -nostdin -v error -i " + avitest::Quoted(path) + " -f null - 2>&1",
-                          &status);
+  const std::string decodeErrors = avitest::RunCommand(
+      "ffmpeg -nostdin -v error -i " + avitest::Quoted(path) + " -f null - 2>&1", &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(decodeErrors, "");
   EXPECT_EQ(avitest::RunCommand("ffprobe -v error -count_frames -select_streams v:0 "
@@ -156,15 +155,14 @@ TEST_P(RecorderFixtures, WritesOneSamplePer20MsThatFfmpegReadsAndDecodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Recordings, RecorderFixtures,
-    ::testing::Values(
-        FixtureCase{"H264At25PerSecond", "h264_320x240.h264", AVI_CODEC_H264, 320, 240, "h264", 2,
-                    1000},
-        FixtureCase{"H264EveryFrameASample", "h264_640x480.h264", AVI_CODEC_H264, 640, 480, "h264",
-                    1, 0},
-        FixtureCase{"JpegAcrossTheTickWrap", "jpeg_640x480.h264", AVI_CODEC_JPEG, 640, 480, "mjpg",
-                    10, 0xFFFFFF00u},
-        FixtureCase{"JpegWithASecondOfNothingBetweenFrames", "jpeg_640x480.h264", AVI_CODEC_JPEG,
-                    640, 480, "mjpg", 51, 5000}),
+    ::testing::Values(FixtureCase{"H264At25PerSecond", "h264_320x240.h264", AVI_CODEC_H264, 320,
+                                  240, "h264", 2, 1000},
+                      FixtureCase{"H264EveryFrameASample", "h264_640x480.h264", AVI_CODEC_H264, 640,
+                                  480, "h264", 1, 0},
+                      FixtureCase{"JpegAcrossTheTickWrap", "jpeg_640x480.h264", AVI_CODEC_JPEG, 640,
+                                  480, "mjpg", 10, 0xFFFFFF00u},
+                      FixtureCase{"JpegWithASecondOfNothingBetweenFrames", "jpeg_640x480.h264",
+                                  AVI_CODEC_JPEG, 640, 480, "mjpg", 51, 5000}),
     [](const ::testing::TestParamInfo<FixtureCase>& info) { return std::string(info.param.name); });
 
 TEST(AviRecorder, ANewPictureSizeEndsTheRecordingWithoutThatFrame) {
@@ -293,33 +291,37 @@ TEST_P(RecorderPaths, EndQuietlyOrRecordWithoutLeavingDebris) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, RecorderPaths,
-    ::testing::Values(
-        PathCase{"ADirectoryInTheWay",
-                 [](const testsupport::TempDir& d) {
-                   fs::create_directory(d.File("out.avi"));
-                   return d.File("out.avi");
-                 },
-                 false},
-        PathCase{"AFileWhereADirectoryShouldBe",
-                 [](const testsupport::TempDir& d) {
-                   testsupport::WriteFileBytes(d.File("sub"), {1});
-                   return d.File("sub/deeper/out.avi");
-                 },
-                 false},
-        PathCase{"ANameLongerThanTheFileSystemAllows",
-                 [](const testsupport::TempDir& d) { return d.File(std::string(300, 'x') + ".avi"); },
-                 false},
-        // Far past 259 characters, which is no limit here.
-        PathCase{"ALongPathOfMissingDirectories",
-                 [](const testsupport::TempDir& d) {
-                   std::string path = d.Path();
-                   for (char c = 'a'; c < 'i'; ++c) path += "/" + std::string(60, c);
-                   return path + "/out.avi";
-                 },
-                 true}),
-    [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, RecorderPaths,
+                         ::testing::Values(PathCase{"ADirectoryInTheWay",
+                                                    [](const testsupport::TempDir& d) {
+                                                      fs::create_directory(d.File("out.avi"));
+                                                      return d.File("out.avi");
+                                                    },
+                                                    false},
+                                           PathCase{"AFileWhereADirectoryShouldBe",
+                                                    [](const testsupport::TempDir& d) {
+                                                      testsupport::WriteFileBytes(d.File("sub"),
+                                                                                  {1});
+                                                      return d.File("sub/deeper/out.avi");
+                                                    },
+                                                    false},
+                                           PathCase{"ANameLongerThanTheFileSystemAllows",
+                                                    [](const testsupport::TempDir& d) {
+                                                      return d.File(std::string(300, 'x') + ".avi");
+                                                    },
+                                                    false},
+                                           // Far past 259 characters, which is no limit here.
+                                           PathCase{"ALongPathOfMissingDirectories",
+                                                    [](const testsupport::TempDir& d) {
+                                                      std::string path = d.Path();
+                                                      for (char c = 'a'; c < 'i'; ++c)
+                                                        path += "/" + std::string(60, c);
+                                                      return path + "/out.avi";
+                                                    },
+                                                    true}),
+                         [](const ::testing::TestParamInfo<PathCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(AviRecorder, StartRecorderThreadRefusesASecondThreadOrAnUnknownCodec) {
   testsupport::TempDir dir;

@@ -25,7 +25,8 @@ struct WrittenSample {
 AviStreamInfo VideoInfo(int32_t width, int32_t height) {
   AviStreamInfo info;
   info.fccType = MakeFourCc("vids");
-  info.fccHandler = MakeFourCc("qtst");  // a code no reader decodes: the index alone says what is a key frame
+  info.fccHandler =
+      MakeFourCc("qtst");  // a code no reader decodes: the index alone says what is a key frame
   info.dwScale = 1;
   info.dwRate = 50;
   info.dwSuggestedBufferSize = static_cast<uint32_t>(width * height);
@@ -66,8 +67,7 @@ struct OpenAvi {
   int result = -1;  // of the first call that failed, or 0
 };
 
-OpenAvi Open(const std::string& path, uint64_t riffLimit, int32_t width = 64,
-             int32_t height = 48) {
+OpenAvi Open(const std::string& path, uint64_t riffLimit, int32_t width = 64, int32_t height = 48) {
   OpenAvi avi;
   AviWriterOptions options;
   options.riffLimitBytes = riffLimit;
@@ -76,13 +76,14 @@ OpenAvi Open(const std::string& path, uint64_t riffLimit, int32_t width = 64,
   avi.result = AviFileCreateStream(avi.file.get(), &avi.stream, VideoInfo(width, height));
   if (avi.result != 0) return avi;
   const std::vector<uint8_t> format = BitmapHeader(width, height);
-  avi.result = AviStreamSetFormat(avi.stream.get(), 0, format.data(),
-                                  static_cast<int32_t>(format.size()));
+  avi.result =
+      AviStreamSetFormat(avi.stream.get(), 0, format.data(), static_cast<int32_t>(format.size()));
   return avi;
 }
 
 int WriteSample(OpenAvi& avi, int32_t n, const WrittenSample& sample) {
-  return AviStreamWrite(avi.stream.get(), n, 1, sample.bytes.empty() ? nullptr : sample.bytes.data(),
+  return AviStreamWrite(avi.stream.get(), n, 1,
+                        sample.bytes.empty() ? nullptr : sample.bytes.data(),
                         static_cast<int32_t>(sample.bytes.size()), sample.flags, nullptr, nullptr);
 }
 
@@ -179,13 +180,16 @@ INSTANTIATE_TEST_SUITE_P(
         // Odd sizes need a pad byte; empty samples are chunks of length 0.
         LayoutCase{"PlainWithOddAndEmptySamples", uint64_t{1} << 30, 120,
                    [](uint32_t i) {
-                     return WrittenSample{i % 4 == 3 ? std::vector<uint8_t>{}
-                                                     : Pattern(100 + 37 * (i % 9), i),
-                                          AVIIF_KEYFRAME};
+                     return WrittenSample{
+                         i % 4 == 3 ? std::vector<uint8_t>{} : Pattern(100 + 37 * (i % 9), i),
+                         AVIIF_KEYFRAME};
                    },
                    1},
         LayoutCase{"OnlyEmptySamples", uint64_t{1} << 30, 60,
-                   [](uint32_t) { return WrittenSample{{}, AVIIF_KEYFRAME}; }, 1},
+                   [](uint32_t) {
+                     return WrittenSample{{}, AVIIF_KEYFRAME};
+                   },
+                   1},
         LayoutCase{"KeyAndOtherFramesAcrossRiffLists", 8192, 300,
                    [](uint32_t i) {
                      return WrittenSample{Pattern(i % 5 == 4 ? 0 : 301 + i % 3, i),
@@ -194,8 +198,9 @@ INSTANTIATE_TEST_SUITE_P(
                    10},
         // A sample bigger than a whole RIFF list still gets a list of its own.
         LayoutCase{"SamplesLargerThanTheRiffLimit", 4096, 12,
-                   [](uint32_t i) { return WrittenSample{Pattern(i % 3 == 1 ? 9001 : 500, i),
-                                                         AVIIF_KEYFRAME}; },
+                   [](uint32_t i) {
+                     return WrittenSample{Pattern(i % 3 == 1 ? 9001 : 500, i), AVIIF_KEYFRAME};
+                   },
                    4}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
 
@@ -225,9 +230,9 @@ TEST(AviWriter, StreamHeaderAndFormatAreKeptAsGiven) {
     ASSERT_EQ(AviFileCreateStream(file.get(), &stream, info), 0);
     ASSERT_EQ(AviStreamSetFormat(stream.get(), 0, format.data(), 41), 0);
     for (int32_t n = 0; n < 3; ++n) {
-      ASSERT_EQ(AviStreamWrite(stream.get(), n, 1, format.data(), 10, AVIIF_KEYFRAME, nullptr,
-                               nullptr),
-                0);
+      ASSERT_EQ(
+          AviStreamWrite(stream.get(), n, 1, format.data(), 10, AVIIF_KEYFRAME, nullptr, nullptr),
+          0);
     }
     // The stream outlives the file handle here: the file is completed by the last release.
     file.reset();
@@ -314,8 +319,7 @@ TEST(AviWriter, RefusesCallsOutOfOrderAndKeepsTheFileSound) {
     EXPECT_NE(AviStreamWrite(stream.get(), 2, 1, data, 21, AVIIF_KEYFRAME, nullptr, nullptr), 0);
     EXPECT_NE(AviStreamWrite(stream.get(), 1, 2, data, 21, AVIIF_KEYFRAME, nullptr, nullptr), 0);
     EXPECT_NE(AviStreamWrite(stream.get(), 1, 1, data, -1, AVIIF_KEYFRAME, nullptr, nullptr), 0);
-    EXPECT_NE(AviStreamWrite(stream.get(), 1, 1, nullptr, 21, AVIIF_KEYFRAME, nullptr, nullptr),
-              0);
+    EXPECT_NE(AviStreamWrite(stream.get(), 1, 1, nullptr, 21, AVIIF_KEYFRAME, nullptr, nullptr), 0);
     ASSERT_EQ(AviStreamWrite(stream.get(), 1, 1, data, 21, AVIIF_KEYFRAME, nullptr, nullptr), 0);
   }
   ExpectFileHolds(path, samples);
@@ -327,11 +331,11 @@ TEST(AviWriter, FailedOpenLeavesNothingBehind) {
   ASSERT_TRUE(testsupport::WriteFileBytes(dir.File("afile"), {1, 2, 3}));
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
   const std::string paths[] = {
-      dir.File("missing/out.avi"),          // a directory that does not exist
-      dir.File("adir"),                     // a directory in the way
-      dir.File("afile/out.avi"),            // a file where a directory should be
-      dir.File(std::string(300, 'n')),      // a name longer than the file system allows
-      dir.File("fifo"),                     // no reader: must fail at once, not wait
+      dir.File("missing/out.avi"),      // a directory that does not exist
+      dir.File("adir"),                 // a directory in the way
+      dir.File("afile/out.avi"),        // a file where a directory should be
+      dir.File(std::string(300, 'n')),  // a name longer than the file system allows
+      dir.File("fifo"),                 // no reader: must fail at once, not wait
   };
   for (const std::string& path : paths) {
     std::unique_ptr<AviFile> file;
@@ -339,7 +343,8 @@ TEST(AviWriter, FailedOpenLeavesNothingBehind) {
     EXPECT_FALSE(file) << path;
   }
   std::vector<std::string> left;
-  for (const auto& entry : fs::directory_iterator(dir.Path())) left.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(dir.Path()))
+    left.push_back(entry.path().filename());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"adir", "afile", "fifo"}));
   EXPECT_TRUE(fs::is_empty(dir.File("adir")));
@@ -435,7 +440,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FullDiskCase{"WithLargeSamples", uint64_t{1} << 30, 300000, 40001},
                       FullDiskCase{"InALaterRiff", 16384, 60000, 501},
                       FullDiskCase{"WithTinySamples", 8192, 50000, 3}),
-    [](const ::testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FullDiskCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST(AviWriter, ADiskTooFullForTheHeadersLeavesNoFile) {
   testsupport::TempDir dir;

@@ -41,8 +41,7 @@ class ManualClock : public platform::Clock {
   // move meanwhile), then advances time by that sleep's length so that it wakes. Returns
   // false, advancing nothing, when gone() holds first (the sleeper's thread has ended) or
   // no sleep began within the guard.
-  bool Step(const std::function<void()>& whileAsleep = {},
-            const std::function<bool()>& gone = {},
+  bool Step(const std::function<void()>& whileAsleep = {}, const std::function<bool()>& gone = {},
             std::chrono::milliseconds guard = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + guard;
     std::unique_lock<std::mutex> lock(mutex);

@@ -60,7 +60,8 @@ size_t WrittenFrames(const std::string& path) {
   if (at == bytes.end()) return 0;
   size_t offset = static_cast<size_t>(at - bytes.begin()) + 4;
   size_t frames = 0;
-  while (offset + 8 <= bytes.size() && avitest::AviLayout::U32(&bytes[offset]) == avitest::FourCc("00dc")) {
+  while (offset + 8 <= bytes.size() &&
+         avitest::AviLayout::U32(&bytes[offset]) == avitest::FourCc("00dc")) {
     const uint32_t size = avitest::AviLayout::U32(&bytes[offset + 4]);
     if (offset + 8 + size > bytes.size()) break;
     if (size > 0) ++frames;
@@ -149,9 +150,10 @@ TEST(PlayerRecording, DeletingThePlayerDuringARecordingLeavesAFileFfmpegDecodes)
   }
   EXPECT_GE(frame, 3u);
   int status = -1;
-  EXPECT_EQ(avitest::RunCommand("ffmpeg -nostdin -v error -i " + avitest::Quoted(path) +
-                                " -f null - 2>&1", &status),
-            "");
+  EXPECT_EQ(
+      avitest::RunCommand(
+          "ffmpeg -nostdin -v error -i " + avitest::Quoted(path) + " -f null - 2>&1", &status),
+      "");
   EXPECT_EQ(status, 0);
 }
 

@@ -78,8 +78,8 @@ TEST_P(RecordCommand, RecordsEveryFrameUpToTheLastPicture) {
   ASSERT_EQ(recorded.size(), frames.size());
   for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(recorded[i], frames[i].payload) << i;
   int status = -1;
-  EXPECT_EQ(avitest::RunCommand("ffmpeg -nostdin -v error -i " + avitest::Quoted(out) +
-                                " -f null - 2>&1", &status),
+  EXPECT_EQ(avitest::RunCommand(
+                "ffmpeg -nostdin -v error -i " + avitest::Quoted(out) + " -f null - 2>&1", &status),
             "");
   EXPECT_EQ(status, 0);
 }
