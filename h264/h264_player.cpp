@@ -1,8 +1,6 @@
 #include "h264/h264_player.h"
 
-#include <chrono>
 #include <new>
-#include <thread>
 
 #include "h264/ddraw_renderer.h"
 #include "h264/h264_decoder.h"
@@ -46,9 +44,12 @@ int CH264Player::Start() {
 }
 
 void CH264Player::PollSleep() {
-  constexpr int32_t SLICE_MS = 10;
+  // A frame is drawn within a slice of its arrival: sleeping the whole interval would let
+  // the reader's paced frames pile up and show in bursts, ten pictures a second at best.
+  constexpr int32_t SLICE_MS = 5;
   for (int32_t slept = 0; slept < POLL_INTERVAL_MS && running.load() != 0; slept += SLICE_MS) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(SLICE_MS));
+    if (frameQueue && frameQueue->Count() > 0) return;
+    clock->SleepMs(SLICE_MS);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/critical_section.h"
 #include "platform/window.h"
 #include "player/frame_queue.h"
@@ -59,7 +60,8 @@ class CH264Player : public CVideoPlayer {
   int CachePicture(int32_t w, int32_t h);
   // Hands the picture buffer of a w x h picture to the renderer. The caller holds pictureLock.
   void DrawLocked(const uint8_t* buffer, int32_t w, int32_t h);
-  // Sleeps POLL_INTERVAL_MS in slices, returning early once running is cleared.
+  // Sleeps while the queue is empty, POLL_INTERVAL_MS at most, in slices: it returns early
+  // once running is cleared or a frame has arrived.
   void PollSleep();
 
   std::unique_ptr<H264DecoderContext> decoder;  // used by the decode thread only
@@ -70,4 +72,5 @@ class CH264Player : public CVideoPlayer {
   CCriticalSection pictureLock;                 // guards the last picture and serialises every draw
   int32_t sizeReported = 0;                     // decode thread only
   platform::Window* notifyWindow;
+  platform::Clock* clock = &platform::RealClock();  // the poll's sleeps; set before Start
 };

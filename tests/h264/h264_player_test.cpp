@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -407,6 +408,68 @@ TEST_F(H264Player, WithoutADecoderFramesAreTakenAndNothingIsShown) {
   player.reset();
   EXPECT_EQ(ShownCount(), 0u);
   EXPECT_TRUE(notify.Messages().empty());
+}
+
+// A clock whose sleeps each wait for the test to let them pass, so the test decides how much
+// of a poll the decode thread may sleep.
+class GatedClock final : public platform::Clock {
+ public:
+  uint32_t TickMs() override { return 0; }
+  void SleepMs(uint32_t) override {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++sleepsBegun;
+    changed.notify_all();
+    changed.wait(lock, [&] { return open || granted > 0; });
+    if (!open) --granted;
+  }
+  void Grant() {
+    std::lock_guard<std::mutex> guard(mutex);
+    ++granted;
+    changed.notify_all();
+  }
+  void Open() {
+    std::lock_guard<std::mutex> guard(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  int SleepsBegun() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return sleepsBegun;
+  }
+
+ private:
+  std::mutex mutex;
+  std::condition_variable changed;
+  int sleepsBegun = 0;
+  int granted = 0;
+  bool open = false;
+};
+
+class PlayerOnClock : public CH264Player {
+ public:
+  PlayerOnClock(platform::Window* notify, platform::Window* video, platform::Clock* pollClock)
+      : CH264Player(notify, video) {
+    clock = pollClock;
+  }
+};
+
+// Paced frames must be drawn as they arrive, not gathered until a whole poll has passed:
+// that would show a 25 fps recording in bursts ten times a second.
+TEST_F(H264Player, AFrameArrivingDuringThePollIsDrawnWithinASlice) {
+  const Expected& expected = Fixture("h264_320x240.h264");
+  GatedClock clock;
+  player = std::make_unique<PlayerOnClock>(&notify, &video, &clock);
+  player->Start();
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return clock.SleepsBegun() >= 1; }));
+
+  const RecordedFrame& key = expected.frames.front();
+  player->InputData(key.payload.data(), static_cast<int32_t>(key.payload.size()), 1,
+                    key.header.seconds);
+  clock.Grant();  // one slice of the poll, then the frame must be taken
+  EXPECT_TRUE(WaitForShown(1));
+  EXPECT_LE(clock.SleepsBegun(), 2);
+  clock.Open();
+  player.reset();
 }
 
 // Refresh and Snapshot from another thread while the decode thread draws: every picture
