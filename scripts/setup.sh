@@ -12,7 +12,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   fonts-liberation fonts-wqy-microhei fonts-dejavu-core
   xvfb xauth imagemagick ffmpeg
-  shared-mime-info desktop-file-utils
+  shared-mime-info desktop-file-utils libxml2-utils
 )
 
 missing=()
