@@ -32,7 +32,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "bench/bench_support.h"
+#include "tests/support/test_support.h"
 #include "h264/h264_player.h"
 #include "input/frame_header.h"
 #include "platform/display.h"
@@ -47,7 +47,7 @@ struct Frame {
 };
 
 std::vector<Frame> ReadRecordingFrames(const std::string& path, size_t limit) {
-  const std::vector<uint8_t> bytes = benchsupport::ReadFileBytes(path);
+  const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(path);
   std::vector<Frame> frames;
   size_t at = 0;
   while (at + FRAME_HEADER_SIZE <= bytes.size() && frames.size() < limit) {
@@ -101,7 +101,7 @@ std::vector<Frame> Encode1080p() {
       out + "'";
   std::vector<Frame> frames;
   if (std::system(command.c_str()) == 0)
-    frames = SplitAtDelimiters(benchsupport::ReadFileBytes(out), 1773480413);
+    frames = SplitAtDelimiters(testsupport::ReadFileBytes(out), 1773480413);
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
   return frames;

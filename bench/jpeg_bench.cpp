@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.h"
+#include "tests/support/test_support.h"
 #include "jpeg/jpeg_player.h"
 #include "platform/jpeg_codec.h"
 #include "platform/memory_window.h"
@@ -64,7 +64,7 @@ std::vector<uint8_t> MakeCameraLikeJpeg(Size size) {
   const platform::PixelView view{pixels.data(), size.width * 4, size.width, size.height,
                                  platform::PixelFormat::Rgb32};
   std::vector<uint8_t> jpeg;
-  if (platform::WriteJpegFile(view, 85, path)) jpeg = benchsupport::ReadFileBytes(path);
+  if (platform::WriteJpegFile(view, 85, path)) jpeg = testsupport::ReadFileBytes(path);
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
   return jpeg;

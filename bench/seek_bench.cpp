@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.h"
+#include "tests/support/test_support.h"
 #include "input/frame_header.h"
 #include "input/playback_context.h"
 #include "input/reader.h"
@@ -51,7 +51,7 @@ struct Recording {
 
 // Repeats the fixture until the file holds 1 GiB, noting where each frame begins.
 void Build(Recording& r) {
-  const std::vector<uint8_t> fixture = benchsupport::ReadFileBytes(
+  const std::vector<uint8_t> fixture = testsupport::ReadFileBytes(
       std::string(QUENDREL_SOURCE_DIR) + "/tests/data/h264_320x240.h264");
   std::string pattern =
       (std::filesystem::temp_directory_path() / "quendrel-seek-bench-XXXXXX").string();

@@ -320,9 +320,7 @@ inline std::string RunCommand(const std::string& command, int* status = nullptr)
 }
 
 inline std::string Quoted(const std::string& path) {
-  std::string q = "'";
-  for (char c : path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+  return testsupport::ShellQuoted(path);
 }
 
 struct ProbedPacket {

@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +41,32 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string BuiltProgram(const std::string& relative) {
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
+  return (exe.parent_path().parent_path() / relative).string();
+}
+
+CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args) {
+  TempDir dir;
+  std::string command = ShellQuoted(program);
+  for (const std::string& arg : args) command += " " + ShellQuoted(arg);
+  command += " >" + ShellQuoted(dir.File("out")) + " 2>" + ShellQuoted(dir.File("err"));
+  const int raw = std::system(command.c_str());
+  CommandResult result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const std::vector<uint8_t> out = ReadFileBytes(dir.File("out"));
+  const std::vector<uint8_t> err = ReadFileBytes(dir.File("err"));
+  result.out.assign(out.begin(), out.end());
+  result.err.assign(err.begin(), err.end());
+  return result;
 }
 
 bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds guard) {

@@ -28,6 +28,22 @@ class TempDir {
   std::string path;
 };
 
+// Text in single quotes for /bin/sh, whatever it holds.
+std::string ShellQuoted(const std::string& text);
+
+// A program built in this build tree, found from the test binary's own place
+// (<build>/tests/...): BuiltProgram("tools/quendrel-tool").
+std::string BuiltProgram(const std::string& relative);
+
+struct CommandResult {
+  int status = -1;  // the exit status, -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs program with args through the shell and collects its exit status and output.
+CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args);
+
 // Polls predicate every few milliseconds until it holds or the guard passes. Threaded tests
 // wait on this with a generous guard, never on a fixed sleep.
 bool WaitUntil(const std::function<bool()>& predicate,

@@ -2,7 +2,6 @@
 #include <QString>
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,43 +18,14 @@ namespace {
 
 using readerfakes::RecordingBuilder;
 
-// The tool is built beside this test binary: <build>/tools/quendrel-tool.
 std::string ToolPath() {
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
-  return (exe.parent_path().parent_path() / "tools" / "quendrel-tool").string();
+  return testsupport::BuiltProgram("tools/quendrel-tool");
 }
 
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using ToolRun = testsupport::CommandResult;
 
 ToolRun RunTool(const std::vector<std::string>& args) {
-  testsupport::TempDir dir;
-  std::string command = Quoted(ToolPath());
-  for (const std::string& arg : args) command += " " + Quoted(arg);
-  command += " >" + Quoted(dir.File("out")) + " 2>" + Quoted(dir.File("err"));
-  const int raw = std::system(command.c_str());
-  ToolRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const auto out = testsupport::ReadFileBytes(dir.File("out"));
-  const auto err = testsupport::ReadFileBytes(dir.File("err"));
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+  return testsupport::RunCommand(ToolPath(), args);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,31 +12,11 @@
 
 namespace {
 
-// The tool is built beside this test binary: <build>/tools/quendrel-tool.
-std::string RecordToolPath() {
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
-  return (exe.parent_path().parent_path() / "tools" / "quendrel-tool").string();
-}
+using ToolResult = testsupport::CommandResult;
 
-struct ToolResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-ToolResult RunRecord(const std::vector<std::string>& args) {
-  testsupport::TempDir dir;
-  std::string command = avitest::Quoted(RecordToolPath()) + " record";
-  for (const std::string& arg : args) command += " " + avitest::Quoted(arg);
-  command += " >" + avitest::Quoted(dir.File("out")) + " 2>" + avitest::Quoted(dir.File("err"));
-  const int raw = std::system(command.c_str());
-  ToolResult run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const auto out = testsupport::ReadFileBytes(dir.File("out"));
-  const auto err = testsupport::ReadFileBytes(dir.File("err"));
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+ToolResult RunRecord(std::vector<std::string> args) {
+  args.insert(args.begin(), "record");
+  return testsupport::RunCommand(testsupport::BuiltProgram("tools/quendrel-tool"), args);
 }
 
 long long Field(const std::string& out, const std::string& name) {
