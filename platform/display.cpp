@@ -112,15 +112,21 @@ void Surface::ReleaseBusy() {
   busyChanged.notify_all();
 }
 
-DisplayResult Surface::Lock(SurfaceDesc* desc) {
-  if (desc == nullptr) return DDERR_INVALIDPARAMS;
+DisplayResult Surface::AcquireForAccess() {
   if (primary) return DDERR_UNSUPPORTED;
   if (IsLost()) return DDERR_SURFACELOST;
   if (!Acquire()) return DDERR_SURFACEBUSY;
+  // Lost while this thread waited for it.
   if (IsLost()) {
     ReleaseBusy();
     return DDERR_SURFACELOST;
   }
+  return DD_OK;
+}
+
+DisplayResult Surface::Lock(SurfaceDesc* desc) {
+  if (desc == nullptr) return DDERR_INVALIDPARAMS;
+  if (const DisplayResult result = AcquireForAccess(); result != DD_OK) return result;
   desc->surface = pixels.get();
   desc->pitch = pitch;
   desc->width = width;
@@ -141,13 +147,7 @@ DisplayResult Surface::Unlock() {
 
 DisplayResult Surface::GetDC(SurfaceDC* dc) {
   if (dc == nullptr) return DDERR_INVALIDPARAMS;
-  if (primary) return DDERR_UNSUPPORTED;
-  if (IsLost()) return DDERR_SURFACELOST;
-  if (!Acquire()) return DDERR_SURFACEBUSY;
-  if (IsLost()) {
-    ReleaseBusy();
-    return DDERR_SURFACELOST;
-  }
+  if (const DisplayResult result = AcquireForAccess(); result != DD_OK) return result;
   auto* canvas = new (std::nothrow) Canvas(pixels.get(), width, height, pitch, format);
   if (canvas == nullptr) {
     ReleaseBusy();

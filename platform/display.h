@@ -135,6 +135,9 @@ class Surface {
   // Busy from Lock to Unlock, GetDC to ReleaseDC, and during a blit that reads it.
   bool Acquire();
   void ReleaseBusy();
+  // The checks before pixels are handed out (Lock, GetDC): a plain surface, not lost, and
+  // held by this thread. DD_OK leaves the surface busy for the caller.
+  DisplayResult AcquireForAccess();
 
   const bool primary;
   const int32_t width;
